@@ -1,0 +1,80 @@
+# Shared by the scripts: installs what is missing, builds both executables, and runs Wine on a
+# virtual display of its own. Sourced, not run.
+
+ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+BUILD=$ROOT/build
+
+PACKAGES=(cmake ninja-build g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix googletest
+          wine wine64 xvfb libgl1-mesa-dri imagemagick)
+
+log() { printf '== %s\n' "$*" >&2; }
+
+install_missing_packages() {
+    local missing=() package
+    for package in "${PACKAGES[@]}"; do
+        dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' ||
+            missing+=("$package")
+    done
+    [ ${#missing[@]} -eq 0 ] && return 0
+    log "installing ${missing[*]}"
+    local sudo=()
+    [ "$(id -u)" -eq 0 ] || sudo=(sudo)
+    "${sudo[@]}" apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends \
+        "${missing[@]}" >/dev/null
+}
+
+build_all() {
+    local preset
+    mkdir -p "$BUILD"
+    for preset in win64 win32; do
+        log "building $preset"
+        cmake --preset "$preset" >"$BUILD/$preset-configure.log" 2>&1 ||
+            { cat "$BUILD/$preset-configure.log" >&2; return 1; }
+        cmake --build --preset "$preset" -- -k 0 >&2 || return 1
+    done
+}
+
+XVFB_PID=
+WINESERVER_PID=
+
+# One Xvfb and one persistent wineserver for the whole run: each Wine process then starts in a
+# fraction of a second.
+start_wine_on_virtual_display() {
+    local display_file
+    display_file=$(mktemp)
+    Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$display_file" >/dev/null 2>&1 &
+    XVFB_PID=$!
+    local tries=0
+    while [ ! -s "$display_file" ] && [ $tries -lt 100 ]; do
+        sleep 0.05
+        tries=$((tries + 1))
+    done
+    [ -s "$display_file" ] || { log "Xvfb did not start"; rm -f "$display_file"; return 1; }
+    export DISPLAY=":$(head -n1 "$display_file")"
+    rm -f "$display_file"
+
+    export WINEPREFIX=$BUILD/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES='mscoree,mshtml='
+    export WINEARCH=win64
+    mkdir -p "$WINEPREFIX"
+    wineserver -f -p >/dev/null 2>&1 &
+    WINESERVER_PID=$!
+    # Warm up once: the first Wine process starts Wine's services, which can hold a pipe open.
+    timeout 120 wine cmd /c exit </dev/null >/dev/null 2>&1 || true
+    # With no window manager on the display, Wine waits up to two seconds for every destroyed
+    # top-level window to be withdrawn; unmanaged windows are destroyed at once.
+    wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1 || true
+}
+
+stop_wine_and_display() {
+    if [ -n "$WINESERVER_PID" ]; then
+        kill "$WINESERVER_PID" 2>/dev/null
+        wait "$WINESERVER_PID" 2>/dev/null
+        WINESERVER_PID=
+    fi
+    if [ -n "$XVFB_PID" ]; then
+        kill "$XVFB_PID" 2>/dev/null
+        wait "$XVFB_PID" 2>/dev/null
+        XVFB_PID=
+    fi
+}

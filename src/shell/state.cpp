@@ -1,0 +1,3 @@
+#include "shell/state.h"
+
+SceneState sceneState;

@@ -1,0 +1,109 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "scene/extensions.h"
+#include "scene/renderer.h"
+#include "shell/settings.h"
+#include "support/fault_injection.h"
+#include "support/scene_fixture.h"
+
+namespace {
+
+PROC WINAPI RefuseEveryEntryPoint(LPCSTR) {
+    return nullptr;
+}
+
+ImportPatch* arbStringPatch = nullptr;
+
+// Hides wglGetExtensionsStringARB, so that the loader must fall back on the EXT query.
+PROC WINAPI HideArbExtensionString(LPCSTR name) {
+    if (std::strcmp(name, "wglGetExtensionsStringARB") == 0) {
+        return nullptr;
+    }
+    return arbStringPatch->Original<PROC(WINAPI*)(LPCSTR)>()(name);
+}
+
+} // namespace
+
+TEST(ExtensionNames, MatchWholeNamesOnly) {
+    const char* list = "GL_ARB_point_parameters_x GL_EXT_foo WGL_EXT_swap_control_tear";
+    EXPECT_FALSE(HasExtension(list, "GL_ARB_point_parameters"));
+    EXPECT_FALSE(HasExtension(list, "WGL_EXT_swap_control"));
+    EXPECT_FALSE(HasExtension(list, "EXT_foo"));
+    EXPECT_TRUE(HasExtension(list, "GL_EXT_foo"));
+    EXPECT_TRUE(HasExtension("A_x A", "A"));
+    EXPECT_TRUE(HasExtension("A", "A"));
+    EXPECT_FALSE(HasExtension("", "A"));
+    EXPECT_FALSE(HasExtension(nullptr, "A"));
+    EXPECT_FALSE(HasExtension("A", ""));
+}
+
+TEST(ExtensionLoading, FailsWithoutACurrentContextAndLeavesEveryEntryPointNull) {
+    wglMakeCurrent(nullptr, nullptr);
+    // A stale pointer from an earlier load must not survive a failed one.
+    glPointParameterfARB = reinterpret_cast<PFNGLPOINTPARAMETERFARBPROC>(
+        reinterpret_cast<void (*)()>(&RefuseEveryEntryPoint));
+    EXPECT_FALSE(GLeeInit());
+    EXPECT_EQ(glPointParameterfARB, nullptr);
+    EXPECT_EQ(glPointParameterfvARB, nullptr);
+    EXPECT_EQ(wglSwapIntervalEXT, nullptr);
+}
+
+using ExtensionLoadingOnContext = SceneOnContext;
+
+TEST_F(ExtensionLoadingOnContext, SetsAllThreeEntryPointsOnADriverThatReportsBoth) {
+    const char* gl = reinterpret_cast<const char*>(glGetString(GL_EXTENSIONS));
+    ASSERT_TRUE(HasExtension(gl, "GL_ARB_point_parameters")) << "the driver lacks the extension";
+    ASSERT_TRUE(GLeeInit());
+    EXPECT_NE(glPointParameterfARB, nullptr);
+    EXPECT_NE(glPointParameterfvARB, nullptr);
+    ASSERT_NE(wglSwapIntervalEXT, nullptr);
+
+    // The pointers reach the driver: what they set can be read back.
+    glPointParameterfARB(GL_POINT_SIZE_MAX_ARB, 7.0f);
+    GLfloat maximum = 0.0f;
+    glGetFloatv(GL_POINT_SIZE_MAX_ARB, &maximum);
+    EXPECT_EQ(maximum, 7.0f);
+}
+
+TEST_F(ExtensionLoadingOnContext, FallsBackOnTheExtQueryForTheWglExtensionString) {
+    ImportPatch patch("opengl32.dll", "wglGetProcAddress",
+                      reinterpret_cast<const void*>(&HideArbExtensionString));
+    ASSERT_TRUE(patch.patched());
+    arbStringPatch = &patch;
+    const bool loaded = GLeeInit();
+    arbStringPatch = nullptr;
+    ASSERT_TRUE(loaded);
+    EXPECT_NE(wglSwapIntervalEXT, nullptr);
+}
+
+TEST_F(ExtensionLoadingOnContext, LeavesEntryPointsNullWhenTheDriverGivesNone) {
+    ImportPatch patch("opengl32.dll", "wglGetProcAddress",
+                      reinterpret_cast<const void*>(&RefuseEveryEntryPoint));
+    ASSERT_TRUE(patch.patched());
+    EXPECT_TRUE(GLeeInit());
+    EXPECT_EQ(glPointParameterfARB, nullptr);
+    EXPECT_EQ(glPointParameterfvARB, nullptr);
+    EXPECT_EQ(wglSwapIntervalEXT, nullptr);
+}
+
+TEST(ExtensionLoadingInInitGL, ReportsTheFailureAndStillBuildsTheField) {
+    sceneState = SceneState{};
+    wglMakeCurrent(nullptr, nullptr);
+    MessageBoxRecorder recorder;
+    InitGL();
+
+    ASSERT_EQ(recorder.boxes.size(), 1u);
+    EXPECT_EQ(recorder.boxes[0].text, "GLEE Extension Manager Failed to Initialize");
+    EXPECT_EQ(recorder.boxes[0].caption, "InitGL Error");
+    EXPECT_EQ(recorder.boxes[0].type, static_cast<UINT>(MB_OK));
+    EXPECT_EQ(recorder.boxes[0].owner, nullptr);
+
+    ASSERT_NE(sceneState.pointField, nullptr);
+    for (int i = 0; i < StartupSettings::pointCount; ++i) {
+        EXPECT_GE(sceneState.pointField[i].z, -15.0f);
+        EXPECT_LE(sceneState.pointField[i].z, 15.0f);
+    }
+    sceneState = SceneState{};
+}

@@ -1,0 +1,95 @@
+#include "support/gl_window.h"
+
+#include <GL/gl.h>
+
+#include <algorithm>
+
+namespace {
+
+constexpr char testClassName[] = "TovrenTestGL";
+
+bool RegisterTestClass() {
+    WNDCLASSA existing{};
+    if (GetClassInfoA(GetModuleHandleA(nullptr), testClassName, &existing)) {
+        return true;
+    }
+    WNDCLASSA windowClass{};
+    windowClass.style = CS_OWNDC;
+    windowClass.lpfnWndProc = DefWindowProcA;
+    windowClass.hInstance = GetModuleHandleA(nullptr);
+    windowClass.lpszClassName = testClassName;
+    return RegisterClassA(&windowClass) != 0;
+}
+
+} // namespace
+
+bool CreateTestGLWindow(TestGLWindow& window, int width, int height) {
+    if (!RegisterTestClass()) {
+        return false;
+    }
+    RECT rect{0, 0, width, height};
+    AdjustWindowRectEx(&rect, WS_OVERLAPPEDWINDOW, FALSE, 0);
+    window.hWnd = CreateWindowExA(0, testClassName, "scene test", WS_OVERLAPPEDWINDOW | WS_VISIBLE,
+                                  0, 0, rect.right - rect.left, rect.bottom - rect.top, nullptr,
+                                  nullptr, GetModuleHandleA(nullptr), nullptr);
+    if (!window.hWnd) {
+        return false;
+    }
+    window.hDC = GetDC(window.hWnd);
+    PIXELFORMATDESCRIPTOR descriptor{};
+    descriptor.nSize = sizeof(descriptor);
+    descriptor.nVersion = 1;
+    descriptor.dwFlags = PFD_DRAW_TO_WINDOW | PFD_SUPPORT_OPENGL | PFD_DOUBLEBUFFER;
+    descriptor.iPixelType = PFD_TYPE_RGBA;
+    descriptor.cColorBits = 32;
+    descriptor.cDepthBits = 16;
+    const int format = ChoosePixelFormat(window.hDC, &descriptor);
+    if (format == 0 || !SetPixelFormat(window.hDC, format, &descriptor)) {
+        DestroyTestGLWindow(window);
+        return false;
+    }
+    window.hRC = wglCreateContext(window.hDC);
+    if (!window.hRC || !wglMakeCurrent(window.hDC, window.hRC)) {
+        DestroyTestGLWindow(window);
+        return false;
+    }
+    return true;
+}
+
+void DestroyTestGLWindow(TestGLWindow& window) {
+    if (window.hRC) {
+        wglMakeCurrent(nullptr, nullptr);
+        wglDeleteContext(window.hRC);
+    }
+    if (window.hDC) {
+        ReleaseDC(window.hWnd, window.hDC);
+    }
+    if (window.hWnd) {
+        DestroyWindow(window.hWnd);
+    }
+    window = TestGLWindow{};
+}
+
+Pixels ReadBackBuffer(int width, int height) {
+    Pixels pixels;
+    pixels.width = width;
+    pixels.height = height;
+    pixels.rgba.resize(static_cast<std::size_t>(width) * height * 4);
+    glReadBuffer(GL_BACK);
+    glPixelStorei(GL_PACK_ALIGNMENT, 1);
+    glReadPixels(0, 0, width, height, GL_RGBA, GL_UNSIGNED_BYTE, pixels.rgba.data());
+    return pixels;
+}
+
+int WidestLitRun(const Pixels& pixels) {
+    int widest = 0;
+    for (int y = 0; y < pixels.height; ++y) {
+        int run = 0;
+        for (int x = 0; x < pixels.width; ++x) {
+            const std::uint8_t* p = pixels.At(x, y);
+            run = (p[0] | p[1] | p[2]) != 0 ? run + 1 : 0;
+            widest = std::max(widest, run);
+        }
+    }
+    return widest;
+}

@@ -1,0 +1,34 @@
+#pragma once
+
+// A plain window with a double-buffered RGBA context, made by the tests themselves so that the
+// scene can be tried on a real context independently of the program's own window code.
+
+#include <windows.h>
+
+#include <cstdint>
+#include <vector>
+
+struct TestGLWindow {
+    HWND hWnd = nullptr;
+    HDC hDC = nullptr;
+    HGLRC hRC = nullptr;
+};
+
+// Creates and shows the window with the given client size and makes its context current.
+bool CreateTestGLWindow(TestGLWindow& window, int width, int height);
+void DestroyTestGLWindow(TestGLWindow& window);
+
+// RGBA pixels of the back buffer, bottom row first.
+struct Pixels {
+    int width = 0;
+    int height = 0;
+    std::vector<std::uint8_t> rgba;
+
+    const std::uint8_t* At(int x, int y) const {
+        return &rgba[(static_cast<std::size_t>(y) * width + x) * 4];
+    }
+};
+Pixels ReadBackBuffer(int width, int height);
+
+// Widest horizontal run of non-black pixels.
+int WidestLitRun(const Pixels& pixels);
