@@ -94,7 +94,7 @@ TEST(ExtensionLoadingInInitGL, ReportsTheFailureAndStillBuildsTheField) {
     MessageBoxRecorder recorder;
     InitGL();
 
-    ASSERT_EQ(recorder.boxes.size(), 1u);
+    ASSERT_EQ(recorder.boxes.size(), 1u) << DescribeBoxes(recorder.boxes);
     EXPECT_EQ(recorder.boxes[0].text, "GLEE Extension Manager Failed to Initialize");
     EXPECT_EQ(recorder.boxes[0].caption, "InitGL Error");
     EXPECT_EQ(recorder.boxes[0].type, static_cast<UINT>(MB_OK));

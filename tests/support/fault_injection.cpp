@@ -83,3 +83,11 @@ bool IsClassRegistered(const char* className, HINSTANCE instance) {
     WNDCLASSA info{};
     return GetClassInfoA(instance, className, &info) != FALSE;
 }
+
+std::string DescribeBoxes(const std::vector<RecordedMessageBox>& boxes) {
+    std::string description;
+    for (const RecordedMessageBox& box : boxes) {
+        description += "[" + box.caption + ": " + box.text + "] ";
+    }
+    return description;
+}

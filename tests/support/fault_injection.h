@@ -7,6 +7,7 @@
 #include <windows.h>
 
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -40,6 +41,9 @@ struct RecordedMessageBox {
     UINT type;
 };
 
+// The captions and texts, for failure messages.
+std::string DescribeBoxes(const std::vector<RecordedMessageBox>& boxes);
+
 // Every MessageBoxA of the program lands here while a recorder lives: recorded, then answered
 // from `answers` in turn (IDOK once they run out). `onShow` runs at the moment the box would be
 // on screen, so a test can see what had been done by then.
@@ -54,6 +58,14 @@ struct MessageBoxRecorder {
   private:
     ImportPatch patch;
 };
+
+// The function itself, found through the DLL's export table rather than the (maybe patched)
+// import table, for replacements that pass a call on.
+template <typename Function>
+Function RealFunction(const char* dll, const char* name) {
+    return reinterpret_cast<Function>(
+        reinterpret_cast<void (*)()>(GetProcAddress(GetModuleHandleA(dll), name)));
+}
 
 // True while a window class of this name is registered for the instance.
 bool IsClassRegistered(const char* className, HINSTANCE instance);

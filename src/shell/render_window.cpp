@@ -1,0 +1,211 @@
+#include "shell/render_window.h"
+
+#include <windows.h>
+
+#include <GL/gl.h>
+
+#include "scene/renderer.h"
+#include "shell/main.h"
+#include "shell/state.h"
+
+namespace {
+
+constexpr char windowClassName[] = "OpenGL";
+
+void ReportStartupError(const char* text) {
+    MessageBoxA(nullptr, text, "ERROR", MB_OK | MB_ICONEXCLAMATION);
+}
+
+void ReportShutdownError(const char* text) {
+    MessageBoxA(nullptr, text, "SHUTDOWN ERROR", MB_OK | MB_ICONINFORMATION);
+}
+
+// The user sees the failure only once the teardown is complete.
+bool FailCreation(const char* text) {
+    DestroyRenderWindow();
+    ReportStartupError(text);
+    return false;
+}
+
+bool RegisterWindowClass() {
+    WNDCLASSA windowClass{};
+    // CS_OWNDC: the device context, and so the pixel format chosen for it, stays the window's own.
+    windowClass.style = CS_HREDRAW | CS_VREDRAW | CS_OWNDC;
+    windowClass.lpfnWndProc = MainWindowProc;
+    windowClass.cbClsExtra = 0;
+    windowClass.cbWndExtra = 0;
+    windowClass.hInstance = sceneState.hInstance;
+    windowClass.hIcon = LoadIconA(nullptr, IDI_WINLOGO);
+    windowClass.hCursor = LoadCursorA(nullptr, IDC_ARROW);
+    windowClass.hbrBackground = nullptr; // OpenGL paints every pixel
+    windowClass.lpszMenuName = nullptr;
+    windowClass.lpszClassName = windowClassName;
+    return RegisterClassA(&windowClass) != 0;
+}
+
+bool ChangeToFullscreenMode(int width, int height, int bits) {
+    DEVMODEA mode{};
+    mode.dmSize = sizeof(mode);
+    mode.dmPelsWidth = static_cast<DWORD>(width);
+    mode.dmPelsHeight = static_cast<DWORD>(height);
+    mode.dmBitsPerPel = static_cast<DWORD>(bits);
+    mode.dmFields = DM_BITSPERPEL | DM_PELSWIDTH | DM_PELSHEIGHT;
+    return ChangeDisplaySettingsA(&mode, CDS_FULLSCREEN) == DISP_CHANGE_SUCCESSFUL;
+}
+
+// Asks the user what to do when the display mode was refused. False when the program should end.
+bool AcceptWindowedInstead() {
+    const int answer = MessageBoxA(nullptr,
+                                   "The Requested Fullscreen Mode Is Not Supported By\n"
+                                   "Your Video Card. Use Windowed Mode Instead?",
+                                   "Vorn GL", MB_YESNO | MB_ICONEXCLAMATION);
+    if (answer == IDYES) {
+        return true;
+    }
+    MessageBoxA(nullptr, "Program Will Now Close.", "ERROR", MB_OK | MB_ICONSTOP);
+    return false;
+}
+
+PIXELFORMATDESCRIPTOR DescribeRequestedPixelFormat(int bits) {
+    return PIXELFORMATDESCRIPTOR{
+        sizeof(PIXELFORMATDESCRIPTOR),                              // nSize
+        1,                                                          // nVersion
+        PFD_DRAW_TO_WINDOW | PFD_SUPPORT_OPENGL | PFD_DOUBLEBUFFER, // dwFlags
+        PFD_TYPE_RGBA,                                              // iPixelType
+        static_cast<BYTE>(bits),                                    // cColorBits
+        0,
+        0,
+        0,
+        0,
+        0,
+        0, // colour bits and shifts
+        0,
+        0, // no alpha
+        0,
+        0,
+        0,
+        0,
+        0,              // no accumulation buffer
+        16,             // cDepthBits
+        0,              // cStencilBits
+        0,              // cAuxBuffers
+        PFD_MAIN_PLANE, // iLayerType
+        0,              // bReserved
+        0,
+        0,
+        0 // layer, visible, damage masks
+    };
+}
+
+} // namespace
+
+bool CreateRenderWindow(const char* title, int width, int height, int bits, bool fullscreen) {
+    sceneState.isFullscreen = fullscreen;
+    sceneState.hInstance = GetModuleHandleA(nullptr);
+
+    if (!RegisterWindowClass()) {
+        ReportStartupError("Failed To Register The Window Class.");
+        return false;
+    }
+
+    DWORD exStyle = WS_EX_APPWINDOW | WS_EX_WINDOWEDGE;
+    DWORD style = WS_OVERLAPPEDWINDOW;
+    if (sceneState.isFullscreen) {
+        if (ChangeToFullscreenMode(width, height, bits)) {
+            ShowCursor(FALSE);
+            exStyle = WS_EX_APPWINDOW;
+            style = WS_POPUP;
+        } else if (AcceptWindowedInstead()) {
+            sceneState.isFullscreen = false;
+        } else {
+            return false; // the class stays registered
+        }
+    }
+
+    // The requested size is the client area's; the frame is added around it.
+    RECT rect{0, 0, width, height};
+    AdjustWindowRectEx(&rect, style, FALSE, exStyle);
+
+    sceneState.hWnd =
+        CreateWindowExA(exStyle, windowClassName, title, style | WS_CLIPSIBLINGS | WS_CLIPCHILDREN,
+                        0, 0, rect.right - rect.left, rect.bottom - rect.top, nullptr, nullptr,
+                        sceneState.hInstance, nullptr);
+    if (!sceneState.hWnd) {
+        return FailCreation("Window Creation Error.");
+    }
+
+    sceneState.hDC = GetDC(sceneState.hWnd);
+    if (!sceneState.hDC) {
+        return FailCreation("Can't Create A GL Device Context.");
+    }
+
+    const PIXELFORMATDESCRIPTOR descriptor = DescribeRequestedPixelFormat(bits);
+    const int format = ChoosePixelFormat(sceneState.hDC, &descriptor);
+    if (format == 0) {
+        return FailCreation("Can't Find A Suitable PixelFormat.");
+    }
+    if (!SetPixelFormat(sceneState.hDC, format, &descriptor)) {
+        return FailCreation("Can't Set The PixelFormat.");
+    }
+
+    sceneState.hRC = wglCreateContext(sceneState.hDC);
+    if (!sceneState.hRC) {
+        return FailCreation("Can't Create A GL Rendering Context.");
+    }
+    if (!wglMakeCurrent(sceneState.hDC, sceneState.hRC)) {
+        return FailCreation("Can't Activate The GL Rendering Context.");
+    }
+
+    ShowWindow(sceneState.hWnd, SW_SHOW);
+    SetForegroundWindow(sceneState.hWnd);
+    SetFocus(sceneState.hWnd);
+
+    // Messages sent while the window was created and shown found no context; set the projection
+    // now that there is one.
+    ResizeScene(width, height);
+    return true;
+}
+
+void DestroyRenderWindow() {
+    sceneState.pointField.reset();
+
+    if (sceneState.isFullscreen) {
+        ChangeDisplaySettingsA(nullptr, 0); // back to the mode stored in the registry
+        ShowCursor(TRUE);
+    }
+
+    if (sceneState.hRC) {
+        // A context that never became current (its activation is what failed) has nothing to
+        // release, and releasing nothing fails on some systems: no error to report then.
+        if (wglGetCurrentContext() == sceneState.hRC && !wglMakeCurrent(nullptr, nullptr)) {
+            ReportShutdownError("Release Of DC And RC Failed.");
+        }
+        if (!wglDeleteContext(sceneState.hRC)) {
+            ReportShutdownError("Release Rendering Context Failed.");
+        }
+        sceneState.hRC = nullptr;
+    }
+
+    if (sceneState.hDC) {
+        if (!ReleaseDC(sceneState.hWnd, sceneState.hDC)) {
+            ReportShutdownError("Release Device Context Failed.");
+        }
+        sceneState.hDC = nullptr;
+    }
+
+    if (sceneState.hWnd) {
+        if (!DestroyWindow(sceneState.hWnd)) {
+            ReportShutdownError("Could Not Release hWnd.");
+        }
+        sceneState.hWnd = nullptr;
+    }
+
+    // Every path that reaches the teardown from creation has registered the class, and the
+    // instance handle is cleared once it is unregistered: a second teardown has nothing to do.
+    if (sceneState.hInstance) {
+        if (!UnregisterClassA(windowClassName, sceneState.hInstance)) {
+            ReportShutdownError("Could Not Unregister Class.");
+        }
+        sceneState.hInstance = nullptr;
+    }
+}
