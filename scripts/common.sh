@@ -68,13 +68,15 @@ start_wine_on_virtual_display() {
 
 stop_wine_and_display() {
     if [ -n "$WINESERVER_PID" ]; then
-        kill "$WINESERVER_PID" 2>/dev/null
-        wait "$WINESERVER_PID" 2>/dev/null
+        # Ends every Wine process of this prefix (Wine's own services too), then the server.
+        wineserver -k 2>/dev/null || true
+        kill "$WINESERVER_PID" 2>/dev/null || true
+        wait "$WINESERVER_PID" 2>/dev/null || true
         WINESERVER_PID=
     fi
     if [ -n "$XVFB_PID" ]; then
-        kill "$XVFB_PID" 2>/dev/null
-        wait "$XVFB_PID" 2>/dev/null
+        kill "$XVFB_PID" 2>/dev/null || true
+        wait "$XVFB_PID" 2>/dev/null || true
         XVFB_PID=
     fi
 }

@@ -349,6 +349,8 @@ TEST_F(RenderWindow, CreationSendsItsMessagesInAFixedOrder) {
         "ShowWindow 5",
         "WM_ACTIVATE 1 0",
         "WM_SIZE 800x600",
+        "wglMakeCurrent", // the window procedure's resize, which finds the context current
+        "glViewport 800x600",
         "ShowWindow returned",
         "SetForegroundWindow",
         "SetFocus",

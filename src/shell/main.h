@@ -2,5 +2,10 @@
 
 #include <windows.h>
 
-// The window procedure of the render window's class.
+// The window procedure of the render window's class: turns window messages into changes of the
+// state record, resizes and the quit request.
 LRESULT CALLBACK MainWindowProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam);
+
+// Drains messages and draws one frame whenever none is pending, until WM_QUIT or a held Escape.
+// Returns the exit code: WM_QUIT's, or 0 when the user pressed Escape.
+int RunFrameLoop();
