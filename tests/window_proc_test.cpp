@@ -100,9 +100,10 @@ TEST_F(WindowProcedure, KeysAreRecordedDownAndUp) {
 }
 
 TEST_F(WindowProcedure, KeyCodesPastTheTableAreIgnored) {
-    const SceneState before{sceneState.isActive, {}, sceneState.isFullscreen,
-                            sceneState.hInstance, sceneState.hWnd, sceneState.hDC,
-                            sceneState.hRC, nullptr};
+    const SceneState before{sceneState.isActive,     {},
+                            sceneState.isFullscreen, sceneState.hInstance,
+                            sceneState.hWnd,         sceneState.hDC,
+                            sceneState.hRC,          nullptr};
     for (WPARAM code : {WPARAM{256}, WPARAM{257}, WPARAM{0x10000}, ~WPARAM{0}}) {
         EXPECT_EQ(Send(WM_KEYDOWN, code, 0), 0);
         EXPECT_EQ(Send(WM_KEYUP, code, 0), 0);

@@ -1,0 +1,188 @@
+#include "support/launched_program.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <sstream>
+
+namespace {
+
+std::string ProgramPath() {
+    char path[MAX_PATH] = {};
+    GetModuleFileNameA(nullptr, path, MAX_PATH);
+    char* lastSlash = std::strrchr(path, '\\');
+    if (lastSlash) {
+        lastSlash[1] = '\0';
+    }
+    std::string programPath = path;
+    programPath += "tovren.exe";
+    return programPath;
+}
+
+std::string ReadWholeFile(const std::string& path) {
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        return {};
+    }
+    std::string contents;
+    char buffer[4096];
+    DWORD read = 0;
+    while (ReadFile(file, buffer, sizeof(buffer), &read, nullptr) && read > 0) {
+        contents.append(buffer, read);
+    }
+    CloseHandle(file);
+    return contents;
+}
+
+// Wine's host processes are Linux processes; the Z: drive reaches their /proc entries.
+std::string FindProcEntryWithToken(const std::string& token) {
+    WIN32_FIND_DATAA entry;
+    HANDLE search = FindFirstFileA("Z:\\proc\\*", &entry);
+    if (search == INVALID_HANDLE_VALUE) {
+        return {};
+    }
+    std::string found;
+    do {
+        if (entry.cFileName[0] < '0' || entry.cFileName[0] > '9') {
+            continue;
+        }
+        std::string directory = "Z:\\proc\\";
+        directory += entry.cFileName;
+        const std::string commandLine = ReadWholeFile(directory + "\\cmdline");
+        if (commandLine.find(token) != std::string::npos &&
+            commandLine.find("tovren.exe") != std::string::npos) {
+            found = directory;
+        }
+    } while (found.empty() && FindNextFileA(search, &entry));
+    FindClose(search);
+    return found;
+}
+
+struct WindowSearch {
+    DWORD processId;
+    HWND found;
+};
+
+BOOL CALLBACK MatchProgramWindow(HWND window, LPARAM parameter) {
+    auto* search = reinterpret_cast<WindowSearch*>(parameter);
+    DWORD owner = 0;
+    GetWindowThreadProcessId(window, &owner);
+    char className[32] = {}, title[32] = {};
+    GetClassNameA(window, className, sizeof(className));
+    GetWindowTextA(window, title, sizeof(title));
+    if (owner == search->processId && std::strcmp(className, "OpenGL") == 0 &&
+        std::strcmp(title, "Tovren") == 0) {
+        search->found = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+} // namespace
+
+bool LaunchProgram(LaunchedProgram& program) {
+    static int launches = 0;
+    program.token =
+        "launch-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(++launches);
+    std::string commandLine = "\"";
+    commandLine += ProgramPath();
+    commandLine += "\" ";
+    commandLine += program.token;
+    STARTUPINFOA startup{};
+    startup.cb = sizeof(startup);
+    if (!CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                        &startup, &program.process)) {
+        return false;
+    }
+    for (int tries = 0; tries < 300 && !program.window; ++tries) {
+        // FindWindowA finds it by class and title; the process check keeps the test's own
+        // windows of the same class out.
+        if (FindWindowA("OpenGL", "Tovren")) {
+            WindowSearch search{program.process.dwProcessId, nullptr};
+            EnumWindows(MatchProgramWindow, reinterpret_cast<LPARAM>(&search));
+            program.window = search.found;
+        }
+        if (!program.window) {
+            Sleep(50);
+        }
+    }
+    return program.window != nullptr;
+}
+
+long WaitForExitCode(LaunchedProgram& program, DWORD milliseconds) {
+    long result = -1;
+    if (WaitForSingleObject(program.process.hProcess, milliseconds) == WAIT_OBJECT_0) {
+        DWORD code = 0;
+        GetExitCodeProcess(program.process.hProcess, &code);
+        result = static_cast<long>(code);
+    } else {
+        TerminateProcess(program.process.hProcess, 255);
+        WaitForSingleObject(program.process.hProcess, 5000);
+    }
+    CloseHandle(program.process.hThread);
+    CloseHandle(program.process.hProcess);
+    program.process = PROCESS_INFORMATION{};
+    return result;
+}
+
+long long ReadProcessCpuTicks(const LaunchedProgram& program) {
+    const std::string directory = FindProcEntryWithToken(program.token);
+    if (directory.empty()) {
+        return -1;
+    }
+    const std::string stat = ReadWholeFile(directory + "\\stat");
+    // After the parenthesised command name come the state (field 3) and, as fields 14 and 15,
+    // user and system time.
+    const std::size_t close = stat.rfind(')');
+    if (close == std::string::npos) {
+        return -1;
+    }
+    std::istringstream fields(stat.substr(close + 1));
+    std::string field;
+    long long userTicks = -1, systemTicks = -1;
+    for (int number = 3; fields >> field && number <= 15; ++number) {
+        if (number == 14) {
+            userTicks = std::atoll(field.c_str());
+        } else if (number == 15) {
+            systemTicks = std::atoll(field.c_str());
+        }
+    }
+    return userTicks < 0 || systemTicks < 0 ? -1 : userTicks + systemTicks;
+}
+
+Capture CaptureClientArea(HWND window) {
+    Capture capture;
+    RECT client{};
+    GetClientRect(window, &client);
+    POINT origin{0, 0};
+    ClientToScreen(window, &origin);
+    capture.width = client.right;
+    capture.height = client.bottom;
+    if (capture.width <= 0 || capture.height <= 0) {
+        return capture;
+    }
+
+    BITMAPINFO info{};
+    info.bmiHeader.biSize = sizeof(info.bmiHeader);
+    info.bmiHeader.biWidth = capture.width;
+    info.bmiHeader.biHeight = -capture.height; // top row first
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    info.bmiHeader.biCompression = BI_RGB;
+    void* bits = nullptr;
+    HDC screen = GetDC(nullptr);
+    HDC memory = CreateCompatibleDC(screen);
+    HBITMAP bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    HGDIOBJ previous = SelectObject(memory, bitmap);
+    BitBlt(memory, 0, 0, capture.width, capture.height, screen, origin.x, origin.y, SRCCOPY);
+    GdiFlush();
+    const auto* source = static_cast<const std::uint32_t*>(bits);
+    capture.pixels.assign(source,
+                          source + static_cast<std::size_t>(capture.width) * capture.height);
+    SelectObject(memory, previous);
+    DeleteObject(bitmap);
+    DeleteDC(memory);
+    ReleaseDC(nullptr, screen);
+    return capture;
+}

@@ -1,0 +1,36 @@
+#pragma once
+
+// The real tovren.exe, started as a separate process beside the test executable and driven
+// from outside, as a user or the system would.
+
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+struct LaunchedProgram {
+    PROCESS_INFORMATION process{};
+    HWND window = nullptr;
+    // Passed on the command line, which the program ignores, to find its Wine process in /proc.
+    std::string token;
+};
+
+// Starts the program and waits for its window (class "OpenGL", title "Tovren").
+bool LaunchProgram(LaunchedProgram& program);
+
+// The exit code once the process has ended, or -1 after `milliseconds` (the process is then
+// ended by force).
+long WaitForExitCode(LaunchedProgram& program, DWORD milliseconds);
+
+// CPU time of the program's host process in 1/100 s, read from /proc (Wine reads zero for
+// another process's GetProcessTimes). -1 when it cannot be read.
+long long ReadProcessCpuTicks(const LaunchedProgram& program);
+
+// The window's client area as the display shows it, as 0xAARRGGBB, top row first.
+struct Capture {
+    int width = 0;
+    int height = 0;
+    std::vector<std::uint32_t> pixels;
+};
+Capture CaptureClientArea(HWND window);
