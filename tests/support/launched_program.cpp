@@ -101,7 +101,8 @@ bool LaunchProgram(LaunchedProgram& program) {
         if (FindWindowA("OpenGL", "Tovren")) {
             WindowSearch search{program.process.dwProcessId, nullptr};
             EnumWindows(MatchProgramWindow, reinterpret_cast<LPARAM>(&search));
-            program.window = search.found;
+            // Found once shown: the window exists a little before it is.
+            program.window = search.found && IsWindowVisible(search.found) ? search.found : nullptr;
         }
         if (!program.window) {
             Sleep(50);

@@ -16,7 +16,7 @@ struct LaunchedProgram {
     std::string token;
 };
 
-// Starts the program and waits for its window (class "OpenGL", title "Tovren").
+// Starts the program and waits until its window (class "OpenGL", title "Tovren") is shown.
 bool LaunchProgram(LaunchedProgram& program);
 
 // The exit code once the process has ended, or -1 after `milliseconds` (the process is then

@@ -13,7 +13,8 @@ namespace {
 
 HWND WaitForProgramWindow() {
     for (int tries = 0; tries < 400; ++tries) {
-        if (HWND window = FindWindowA("OpenGL", "Tovren")) {
+        HWND window = FindWindowA("OpenGL", "Tovren");
+        if (window && IsWindowVisible(window)) {
             return window;
         }
         Sleep(25);
