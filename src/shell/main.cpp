@@ -16,6 +16,20 @@ void SetKeyState(WPARAM virtualKey, bool down) {
     }
 }
 
+// Limits the search for DLLs loaded from now on to the system folder, so that an opengl32.dll,
+// glu32.dll or winmm.dll dropped beside the program (a downloads folder) is never loaded in place
+// of Windows' own. Looked up by name: Windows 7 has it only with update KB2533623.
+void RestrictDllSearchToSystemFolder() {
+    using SetDefaultDllDirectoriesFunction = BOOL(WINAPI*)(DWORD);
+    const FARPROC address =
+        GetProcAddress(GetModuleHandleA("kernel32.dll"), "SetDefaultDllDirectories");
+    if (address != nullptr) {
+        const auto setDefaultDllDirectories = reinterpret_cast<SetDefaultDllDirectoriesFunction>(
+            reinterpret_cast<void (*)()>(address));
+        setDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
+    }
+}
+
 } // namespace
 
 LRESULT CALLBACK MainWindowProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam) {
@@ -85,6 +99,7 @@ int RunFrameLoop() {
 }
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+    RestrictDllSearchToSystemFolder();
     if (!CreateRenderWindow(StartupSettings::windowTitle, StartupSettings::windowWidth,
                             StartupSettings::windowHeight, StartupSettings::colorBits,
                             sceneState.isFullscreen)) {

@@ -7,18 +7,6 @@
 
 namespace {
 
-std::string ProgramPath() {
-    char path[MAX_PATH] = {};
-    GetModuleFileNameA(nullptr, path, MAX_PATH);
-    char* lastSlash = std::strrchr(path, '\\');
-    if (lastSlash) {
-        lastSlash[1] = '\0';
-    }
-    std::string programPath = path;
-    programPath += "tovren.exe";
-    return programPath;
-}
-
 std::string ReadWholeFile(const std::string& path) {
     HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
                               nullptr, OPEN_EXISTING, 0, nullptr);
@@ -81,12 +69,22 @@ BOOL CALLBACK MatchProgramWindow(HWND window, LPARAM parameter) {
 
 } // namespace
 
-bool LaunchProgram(LaunchedProgram& program) {
+std::string BuildFolder() {
+    char path[MAX_PATH] = {};
+    GetModuleFileNameA(nullptr, path, MAX_PATH);
+    char* lastSlash = std::strrchr(path, '\\');
+    if (lastSlash) {
+        lastSlash[1] = '\0';
+    }
+    return path;
+}
+
+bool LaunchProgram(LaunchedProgram& program, const std::string& path) {
     static int launches = 0;
     program.token =
         "launch-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(++launches);
     std::string commandLine = "\"";
-    commandLine += ProgramPath();
+    commandLine += path;
     commandLine += "\" ";
     commandLine += program.token;
     STARTUPINFOA startup{};
@@ -96,6 +94,9 @@ bool LaunchProgram(LaunchedProgram& program) {
         return false;
     }
     for (int tries = 0; tries < 300 && !program.window; ++tries) {
+        if (WaitForSingleObject(program.process.hProcess, 0) == WAIT_OBJECT_0) {
+            return false; // ended before showing a window
+        }
         // FindWindowA finds it by class and title; the process check keeps the test's own
         // windows of the same class out.
         if (FindWindowA("OpenGL", "Tovren")) {

@@ -16,8 +16,14 @@ struct LaunchedProgram {
     std::string token;
 };
 
-// Starts the program and waits until its window (class "OpenGL", title "Tovren") is shown.
-bool LaunchProgram(LaunchedProgram& program);
+// The folder of the test executable, with a trailing backslash; the programs are built there.
+std::string BuildFolder();
+
+// Starts the program (by default the tovren.exe beside the tests) and waits until its window
+// (class "OpenGL", title "Tovren") is shown. False if the window never appears; the process may
+// then still be running or have ended.
+bool LaunchProgram(LaunchedProgram& program,
+                   const std::string& path = BuildFolder() + "tovren.exe");
 
 // The exit code once the process has ended, or -1 after `milliseconds` (the process is then
 // ended by force).
