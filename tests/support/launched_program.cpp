@@ -38,8 +38,7 @@ std::string FindProcEntryWithToken(const std::string& token) {
         std::string directory = "Z:\\proc\\";
         directory += entry.cFileName;
         const std::string commandLine = ReadWholeFile(directory + "\\cmdline");
-        if (commandLine.find(token) != std::string::npos &&
-            commandLine.find("tovren.exe") != std::string::npos) {
+        if (commandLine.find(token) != std::string::npos) {
             found = directory;
         }
     } while (found.empty() && FindNextFileA(search, &entry));
@@ -151,6 +150,19 @@ long long ReadProcessCpuTicks(const LaunchedProgram& program) {
         }
     }
     return userTicks < 0 || systemTicks < 0 ? -1 : userTicks + systemTicks;
+}
+
+long long ReadProcStatusField(const std::string& token, const char* field) {
+    const std::string directory = FindProcEntryWithToken(token);
+    if (directory.empty()) {
+        return -1;
+    }
+    const std::string status = ReadWholeFile(directory + "\\status");
+    const std::size_t at = status.find(field);
+    if (at == std::string::npos) {
+        return -1;
+    }
+    return std::atoll(status.c_str() + at + std::strlen(field));
 }
 
 Capture CaptureClientArea(HWND window) {

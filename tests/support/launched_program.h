@@ -33,6 +33,10 @@ long WaitForExitCode(LaunchedProgram& program, DWORD milliseconds);
 // another process's GetProcessTimes). -1 when it cannot be read.
 long long ReadProcessCpuTicks(const LaunchedProgram& program);
 
+// A field of /proc/<pid>/status (for instance "RssAnon:", in kB) of the Wine process whose
+// command line contains `token`, or -1.
+long long ReadProcStatusField(const std::string& token, const char* field);
+
 // The window's client area as the display shows it, as 0xAARRGGBB, top row first.
 struct Capture {
     int width = 0;
