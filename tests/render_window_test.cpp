@@ -52,16 +52,11 @@ void ExpectNothingLeft() {
 
 // ---- Recording replacements: each notes the call in the log and passes it on. ----
 
-template <typename Function>
-Function Real(const char* dll, const char* name) {
-    return RealFunction<Function>(dll, name);
-}
-
 HWND WINAPI RecordCreateWindowExA(DWORD exStyle, LPCSTR windowClass, LPCSTR title, DWORD style,
                                   int x, int y, int width, int height, HWND parent, HMENU menu,
                                   HINSTANCE instance, LPVOID parameter) {
     callLog.push_back("CreateWindowExA");
-    HWND window = Real<decltype(&CreateWindowExA)>("user32.dll", "CreateWindowExA")(
+    HWND window = RealFunction<decltype(&CreateWindowExA)>("user32.dll", "CreateWindowExA")(
         exStyle, windowClass, title, style, x, y, width, height, parent, menu, instance, parameter);
     callLog.push_back("CreateWindowExA returned");
     return window;
@@ -69,49 +64,52 @@ HWND WINAPI RecordCreateWindowExA(DWORD exStyle, LPCSTR windowClass, LPCSTR titl
 
 HDC WINAPI RecordGetDC(HWND window) {
     callLog.push_back("GetDC");
-    return Real<decltype(&GetDC)>("user32.dll", "GetDC")(window);
+    return RealFunction<decltype(&GetDC)>("user32.dll", "GetDC")(window);
 }
 
 int WINAPI RecordChoosePixelFormat(HDC dc, const PIXELFORMATDESCRIPTOR* descriptor) {
     callLog.push_back("ChoosePixelFormat");
-    return Real<decltype(&ChoosePixelFormat)>("gdi32.dll", "ChoosePixelFormat")(dc, descriptor);
+    return RealFunction<decltype(&ChoosePixelFormat)>("gdi32.dll", "ChoosePixelFormat")(dc,
+                                                                                        descriptor);
 }
 
 BOOL WINAPI RecordSetPixelFormat(HDC dc, int format, const PIXELFORMATDESCRIPTOR* descriptor) {
     callLog.push_back("SetPixelFormat");
-    return Real<decltype(&SetPixelFormat)>("gdi32.dll", "SetPixelFormat")(dc, format, descriptor);
+    return RealFunction<decltype(&SetPixelFormat)>("gdi32.dll", "SetPixelFormat")(dc, format,
+                                                                                  descriptor);
 }
 
 HGLRC WINAPI RecordWglCreateContext(HDC dc) {
     callLog.push_back("wglCreateContext");
-    return Real<decltype(&wglCreateContext)>("opengl32.dll", "wglCreateContext")(dc);
+    return RealFunction<decltype(&wglCreateContext)>("opengl32.dll", "wglCreateContext")(dc);
 }
 
 BOOL WINAPI RecordWglMakeCurrent(HDC dc, HGLRC context) {
     callLog.push_back(context ? "wglMakeCurrent" : "wglMakeCurrent(none)");
-    return Real<decltype(&wglMakeCurrent)>("opengl32.dll", "wglMakeCurrent")(dc, context);
+    return RealFunction<decltype(&wglMakeCurrent)>("opengl32.dll", "wglMakeCurrent")(dc, context);
 }
 
 BOOL WINAPI RecordWglDeleteContext(HGLRC context) {
     callLog.push_back("wglDeleteContext");
-    return Real<decltype(&wglDeleteContext)>("opengl32.dll", "wglDeleteContext")(context);
+    return RealFunction<decltype(&wglDeleteContext)>("opengl32.dll", "wglDeleteContext")(context);
 }
 
 BOOL WINAPI RecordShowWindow(HWND window, int command) {
     callLog.push_back("ShowWindow " + std::to_string(command));
-    BOOL result = Real<decltype(&ShowWindow)>("user32.dll", "ShowWindow")(window, command);
+    BOOL result = RealFunction<decltype(&ShowWindow)>("user32.dll", "ShowWindow")(window, command);
     callLog.push_back("ShowWindow returned");
     return result;
 }
 
 BOOL WINAPI RecordSetForegroundWindow(HWND window) {
     callLog.push_back("SetForegroundWindow");
-    return Real<decltype(&SetForegroundWindow)>("user32.dll", "SetForegroundWindow")(window);
+    return RealFunction<decltype(&SetForegroundWindow)>("user32.dll",
+                                                        "SetForegroundWindow")(window);
 }
 
 HWND WINAPI RecordSetFocus(HWND window) {
     callLog.push_back("SetFocus");
-    return Real<decltype(&SetFocus)>("user32.dll", "SetFocus")(window);
+    return RealFunction<decltype(&SetFocus)>("user32.dll", "SetFocus")(window);
 }
 
 void WINAPI RecordGlViewport(GLint x, GLint y, GLsizei width, GLsizei height) {
@@ -119,22 +117,23 @@ void WINAPI RecordGlViewport(GLint x, GLint y, GLsizei width, GLsizei height) {
     if (wglGetCurrentContext() != nullptr) {
         callLog.push_back("glViewport " + std::to_string(width) + "x" + std::to_string(height));
     }
-    Real<decltype(&glViewport)>("opengl32.dll", "glViewport")(x, y, width, height);
+    RealFunction<decltype(&glViewport)>("opengl32.dll", "glViewport")(x, y, width, height);
 }
 
 int WINAPI RecordReleaseDC(HWND window, HDC dc) {
     callLog.push_back("ReleaseDC");
-    return Real<decltype(&ReleaseDC)>("user32.dll", "ReleaseDC")(window, dc);
+    return RealFunction<decltype(&ReleaseDC)>("user32.dll", "ReleaseDC")(window, dc);
 }
 
 BOOL WINAPI RecordDestroyWindow(HWND window) {
     callLog.push_back("DestroyWindow");
-    return Real<decltype(&DestroyWindow)>("user32.dll", "DestroyWindow")(window);
+    return RealFunction<decltype(&DestroyWindow)>("user32.dll", "DestroyWindow")(window);
 }
 
 BOOL WINAPI RecordUnregisterClassA(LPCSTR name, HINSTANCE instance) {
     callLog.push_back("UnregisterClassA");
-    return Real<decltype(&UnregisterClassA)>("user32.dll", "UnregisterClassA")(name, instance);
+    return RealFunction<decltype(&UnregisterClassA)>("user32.dll", "UnregisterClassA")(name,
+                                                                                       instance);
 }
 
 // ---- The display-mode switch and the cursor, answered without touching the display. ----
@@ -384,7 +383,7 @@ BOOL WINAPI FailWglMakeCurrentWithContext(HDC dc, HGLRC context) {
     if (context) {
         return FALSE;
     }
-    return Real<decltype(&wglMakeCurrent)>("opengl32.dll", "wglMakeCurrent")(dc, context);
+    return RealFunction<decltype(&wglMakeCurrent)>("opengl32.dll", "wglMakeCurrent")(dc, context);
 }
 
 struct CreationFailure {
@@ -586,23 +585,23 @@ TEST_F(RenderWindow, AModeTheDisplayLacksIsRefusedForReal) {
 // ---- Teardown failures: each is reported and every later step still runs. ----
 
 BOOL WINAPI ReleaseButFailWglMakeCurrent(HDC dc, HGLRC context) {
-    Real<decltype(&wglMakeCurrent)>("opengl32.dll", "wglMakeCurrent")(dc, context);
+    RealFunction<decltype(&wglMakeCurrent)>("opengl32.dll", "wglMakeCurrent")(dc, context);
     return context ? TRUE : FALSE;
 }
 BOOL WINAPI DeleteButFailWglDeleteContext(HGLRC context) {
-    Real<decltype(&wglDeleteContext)>("opengl32.dll", "wglDeleteContext")(context);
+    RealFunction<decltype(&wglDeleteContext)>("opengl32.dll", "wglDeleteContext")(context);
     return FALSE;
 }
 int WINAPI ReleaseButFailReleaseDC(HWND window, HDC dc) {
-    Real<decltype(&ReleaseDC)>("user32.dll", "ReleaseDC")(window, dc);
+    RealFunction<decltype(&ReleaseDC)>("user32.dll", "ReleaseDC")(window, dc);
     return 0;
 }
 BOOL WINAPI DestroyButFailDestroyWindow(HWND window) {
-    Real<decltype(&DestroyWindow)>("user32.dll", "DestroyWindow")(window);
+    RealFunction<decltype(&DestroyWindow)>("user32.dll", "DestroyWindow")(window);
     return FALSE;
 }
 BOOL WINAPI UnregisterButFailUnregisterClassA(LPCSTR name, HINSTANCE instance) {
-    Real<decltype(&UnregisterClassA)>("user32.dll", "UnregisterClassA")(name, instance);
+    RealFunction<decltype(&UnregisterClassA)>("user32.dll", "UnregisterClassA")(name, instance);
     return FALSE;
 }
 

@@ -29,18 +29,13 @@ struct Ledger {
 };
 Ledger ledger;
 
-template <typename Function>
-Function Real(const char* dll, const char* name) {
-    return RealFunction<Function>(dll, name);
-}
-
 HWND WINAPI TrackCreateWindowExA(DWORD exStyle, LPCSTR windowClass, LPCSTR title, DWORD style,
                                  int x, int y, int width, int height, HWND parent, HMENU menu,
                                  HINSTANCE instance, LPVOID parameter) {
     if (failingStep == "CreateWindowExA") {
         return nullptr;
     }
-    HWND window = Real<decltype(&CreateWindowExA)>("user32.dll", "CreateWindowExA")(
+    HWND window = RealFunction<decltype(&CreateWindowExA)>("user32.dll", "CreateWindowExA")(
         exStyle, windowClass, title, style, x, y, width, height, parent, menu, instance, parameter);
     ledger.acquired.push_back(window);
     return window;
@@ -50,7 +45,7 @@ HDC WINAPI TrackGetDC(HWND window) {
     if (failingStep == "GetDC") {
         return nullptr;
     }
-    HDC dc = Real<decltype(&GetDC)>("user32.dll", "GetDC")(window);
+    HDC dc = RealFunction<decltype(&GetDC)>("user32.dll", "GetDC")(window);
     ledger.acquired.push_back(dc);
     return dc;
 }
@@ -59,21 +54,24 @@ int WINAPI TrackChoosePixelFormat(HDC dc, const PIXELFORMATDESCRIPTOR* descripto
     if (failingStep == "ChoosePixelFormat") {
         return 0;
     }
-    return Real<decltype(&ChoosePixelFormat)>("gdi32.dll", "ChoosePixelFormat")(dc, descriptor);
+    return RealFunction<decltype(&ChoosePixelFormat)>("gdi32.dll", "ChoosePixelFormat")(dc,
+                                                                                        descriptor);
 }
 
 BOOL WINAPI TrackSetPixelFormat(HDC dc, int format, const PIXELFORMATDESCRIPTOR* descriptor) {
     if (failingStep == "SetPixelFormat") {
         return FALSE;
     }
-    return Real<decltype(&SetPixelFormat)>("gdi32.dll", "SetPixelFormat")(dc, format, descriptor);
+    return RealFunction<decltype(&SetPixelFormat)>("gdi32.dll", "SetPixelFormat")(dc, format,
+                                                                                  descriptor);
 }
 
 HGLRC WINAPI TrackWglCreateContext(HDC dc) {
     if (failingStep == "wglCreateContext") {
         return nullptr;
     }
-    HGLRC context = Real<decltype(&wglCreateContext)>("opengl32.dll", "wglCreateContext")(dc);
+    HGLRC context =
+        RealFunction<decltype(&wglCreateContext)>("opengl32.dll", "wglCreateContext")(dc);
     ledger.acquired.push_back(context);
     return context;
 }
@@ -82,27 +80,27 @@ BOOL WINAPI TrackWglMakeCurrent(HDC dc, HGLRC context) {
     if (failingStep == "wglMakeCurrent" && context != nullptr) {
         return FALSE;
     }
-    return Real<decltype(&wglMakeCurrent)>("opengl32.dll", "wglMakeCurrent")(dc, context);
+    return RealFunction<decltype(&wglMakeCurrent)>("opengl32.dll", "wglMakeCurrent")(dc, context);
 }
 
 BOOL WINAPI TrackWglDeleteContext(HGLRC context) {
     ledger.released.push_back(context);
-    return Real<decltype(&wglDeleteContext)>("opengl32.dll", "wglDeleteContext")(context);
+    return RealFunction<decltype(&wglDeleteContext)>("opengl32.dll", "wglDeleteContext")(context);
 }
 
 int WINAPI TrackReleaseDC(HWND window, HDC dc) {
     ledger.released.push_back(dc);
-    return Real<decltype(&ReleaseDC)>("user32.dll", "ReleaseDC")(window, dc);
+    return RealFunction<decltype(&ReleaseDC)>("user32.dll", "ReleaseDC")(window, dc);
 }
 
 BOOL WINAPI TrackDestroyWindow(HWND window) {
     ledger.released.push_back(window);
-    return Real<decltype(&DestroyWindow)>("user32.dll", "DestroyWindow")(window);
+    return RealFunction<decltype(&DestroyWindow)>("user32.dll", "DestroyWindow")(window);
 }
 
 BOOL WINAPI TrackUnregisterClassA(LPCSTR name, HINSTANCE instance) {
     const BOOL done =
-        Real<decltype(&UnregisterClassA)>("user32.dll", "UnregisterClassA")(name, instance);
+        RealFunction<decltype(&UnregisterClassA)>("user32.dll", "UnregisterClassA")(name, instance);
     ledger.classesUnregistered += done ? 1 : 0;
     return done;
 }
