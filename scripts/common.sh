@@ -4,8 +4,11 @@
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 BUILD=$ROOT/build
 
+# Wine loads the X and OpenGL libraries it uses at run time, so they are named here, not only
+# left to its recommendations.
 PACKAGES=(cmake ninja-build g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix googletest
-          wine wine64 xvfb libgl1-mesa-dri imagemagick)
+          wine wine64 xvfb libgl1 libgl1-mesa-dri libxrandr2 libxrender1 libxcursor1 libxi6
+          libxcomposite1 libxinerama1 libxxf86vm1 libxfixes3 fonts-wine imagemagick)
 
 log() { printf '== %s\n' "$*" >&2; }
 
@@ -20,8 +23,7 @@ install_missing_packages() {
     local sudo=()
     [ "$(id -u)" -eq 0 ] || sudo=(sudo)
     "${sudo[@]}" apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends \
-        "${missing[@]}" >/dev/null
+    DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq "${missing[@]}" >/dev/null
 }
 
 build_all() {
