@@ -2,8 +2,6 @@
 
 #include <windows.h>
 
-#include <GL/gl.h>
-
 #include "scene/renderer.h"
 #include "shell/main.h"
 #include "shell/state.h"
