@@ -12,9 +12,11 @@ set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 
 # SSE arithmetic instead of x87: excess precision would make the 32-bit build step and wrap the
-# points differently from the 64-bit build that the tests run.
+# points differently from the 64-bit build.
 set(CMAKE_C_FLAGS_INIT "-msse2 -mfpmath=sse")
 set(CMAKE_CXX_FLAGS_INIT "-msse2 -mfpmath=sse")
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
 
-# No emulator: 32-bit code cannot run on these machines, so this build is compiled, not run.
+# The tests run under Wine's 32-bit loader, named by path. Where the kernel cannot run 32-bit code,
+# scripts/test has qemu-user run it (binfmt_misc).
+set(CMAKE_CROSSCOMPILING_EMULATOR /usr/lib/wine/wine)

@@ -15,5 +15,6 @@ set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 # Static runtime: the executables import nothing but Windows' own DLLs.
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
 
-# The tests run here, under Wine.
-set(CMAKE_CROSSCOMPILING_EMULATOR wine)
+# The tests run here, under Wine's 64-bit loader, named by path: once 32-bit Wine is installed too,
+# Debian's `wine` wrapper starts every program through the 32-bit loader (under emulation).
+set(CMAKE_CROSSCOMPILING_EMULATOR /usr/lib/wine/wine64)

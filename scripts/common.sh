@@ -62,10 +62,10 @@ start_wine_on_virtual_display() {
     wineserver -f -p >/dev/null 2>&1 &
     WINESERVER_PID=$!
     # Warm up once: the first Wine process starts Wine's services, which can hold a pipe open.
-    timeout 120 wine cmd /c exit </dev/null >/dev/null 2>&1 || true
+    timeout 120 /usr/lib/wine/wine64 cmd /c exit </dev/null >/dev/null 2>&1 || true
     # With no window manager on the display, Wine waits up to two seconds for every destroyed
     # top-level window to be withdrawn; unmanaged windows are destroyed at once.
-    wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1 || true
+    /usr/lib/wine/wine64 reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1 || true
 }
 
 stop_wine_and_display() {

@@ -9,8 +9,9 @@
 #include <vector>
 
 #include "shell/state.h"
-#include "support/fault_injection.h"
 #include "support/launched_program.h"
+#include "support/program_window.h"
+#include "support/replacements.h"
 
 namespace {
 
@@ -38,29 +39,6 @@ std::vector<int> GreenRunLengths(const Capture& capture) {
         }
     }
     return runs;
-}
-
-// A window of the test's own that takes the activation away from the program.
-HWND CreateActivationThief() {
-    WNDCLASSA windowClass{};
-    windowClass.lpfnWndProc = DefWindowProcA;
-    windowClass.hInstance = GetModuleHandleA(nullptr);
-    windowClass.lpszClassName = "TovrenTestActivationThief";
-    RegisterClassA(&windowClass);
-    return CreateWindowExA(0, windowClass.lpszClassName, "thief", WS_OVERLAPPEDWINDOW | WS_VISIBLE,
-                           900, 600, 100, 100, nullptr, nullptr, GetModuleHandleA(nullptr),
-                           nullptr);
-}
-
-void PumpMessagesFor(DWORD milliseconds) {
-    const DWORD end = GetTickCount() + milliseconds;
-    while (GetTickCount() < end) {
-        MSG msg;
-        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
-            DispatchMessageA(&msg);
-        }
-        Sleep(10);
-    }
 }
 
 } // namespace
@@ -91,22 +69,28 @@ TEST_F(Program, EscapeEndsItWithZero) {
     EXPECT_EQ(WaitForExitCode(program, 10000), 0);
 }
 
+int CountPixels(const Capture& capture, bool (*matches)(std::uint32_t)) {
+    return static_cast<int>(std::count_if(capture.pixels.begin(), capture.pixels.end(), matches));
+}
+
 TEST_F(Program, ShowsGreenSpritesOfDifferentSizesOnBlackThatMove) {
-    Sleep(500);
-    const Capture first = CaptureClientArea(program.window);
+    // The first frame can take a while (the driver compiles its pipeline): wait for it.
+    Capture first = CaptureClientArea(program.window);
+    for (int waited = 0; waited < 30000 && CountPixels(first, IsGreen) < 2000; waited += 100) {
+        Sleep(100);
+        first = CaptureClientArea(program.window);
+    }
     Sleep(200);
     const Capture second = CaptureClientArea(program.window);
     ASSERT_EQ(first.width, 800);
     ASSERT_EQ(first.height, 600);
 
-    int green = 0, other = 0;
-    for (std::uint32_t pixel : first.pixels) {
-        green += IsGreen(pixel) ? 1 : 0;
-        other += !IsGreen(pixel) && !IsBlack(pixel) ? 1 : 0;
-    }
+    const int green = CountPixels(first, IsGreen);
+    const int black = CountPixels(first, IsBlack);
     EXPECT_GT(green, 2000);
-    EXPECT_EQ(other, 0);
-    EXPECT_TRUE(IsBlack(first.pixels[0]));
+    EXPECT_EQ(green + black, 800 * 600) << "pixels neither green nor black";
+    // The background: most of the window, whichever sprites happen to be near.
+    EXPECT_GT(black, 800 * 600 / 2);
 
     const std::vector<int> runs = GreenRunLengths(first);
     ASSERT_FALSE(runs.empty());
@@ -123,38 +107,35 @@ TEST_F(Program, ShowsGreenSpritesOfDifferentSizesOnBlackThatMove) {
     EXPECT_EQ(WaitForExitCode(program, 10000), 0);
 }
 
-TEST_F(Program, MinimisedItUsesAlmostNoProcessorTime) {
-    Sleep(300);
-    const long long shownStart = ReadProcessCpuTicks(program);
-    ASSERT_GE(shownStart, 0) << "the program's process was not found in /proc";
-    Sleep(1000);
-    const long long shownTicks = ReadProcessCpuTicks(program) - shownStart;
+// Paced to the display while shown, asleep while minimised, and drawing again once restored.
+TEST_F(Program, UsesLittleProcessorTimeShownAndAlmostNoneMinimised) {
+    if (!RunningUnderWine()) {
+        GTEST_SKIP() << "the processor time of another process is read from Wine's /proc";
+    }
+    PumpMessagesFor(500);
+    ASSERT_TRUE(DisplayedFrameChanges(program.window)) << "it does not draw";
+    const double shown = CpuPercentOver(program, 3000);
+    ASSERT_GE(shown, 0.0) << "the program's process was not found in /proc";
 
     // Minimised and then deactivated, as Windows does when another window takes the focus.
     ShowWindow(program.window, SW_MINIMIZE);
     HWND thief = CreateActivationThief();
     ASSERT_NE(thief, nullptr);
-    SetForegroundWindow(thief);
-    SetActiveWindow(thief);
     PumpMessagesFor(500);
+    const double minimised = CpuPercentOver(program, 2000);
+    RecordProperty("shown_cpu_percent", std::to_string(shown));
+    RecordProperty("minimised_cpu_percent", std::to_string(minimised));
+    std::printf("CPU of one core: shown %.1f %%, minimised %.1f %%\n", shown, minimised);
+    // Paced to the display: about 10 % here, nearly all of it the software driver's own cost of a
+    // frame (its two rasterising threads and the copy of every frame to the X server); unpaced,
+    // the same program took over 110 %.
+    EXPECT_LE(shown, 12.0);
+    EXPECT_LT(minimised, 2.0);
 
-    const long long idleStart = ReadProcessCpuTicks(program);
-    PumpMessagesFor(2000);
-    const long long idleTicks = ReadProcessCpuTicks(program) - idleStart;
-    const double idlePercent = idleTicks / 2.0; // ticks are 1/100 s, over two seconds
-    RecordProperty("minimised_cpu_percent", std::to_string(idlePercent));
-    RecordProperty("shown_cpu_percent", std::to_string(shownTicks));
-    std::printf("CPU of one core: shown %lld %%, minimised %.1f %%\n", shownTicks, idlePercent);
-    EXPECT_LT(idlePercent, 2.0);
-    EXPECT_GT(shownTicks, 20) << "the measure does not see the program drawing";
-
-    // Restored, it draws again and still ends cleanly.
     ShowWindow(program.window, SW_RESTORE);
     SetForegroundWindow(program.window);
     PumpMessagesFor(300);
-    const long long restoredStart = ReadProcessCpuTicks(program);
-    PumpMessagesFor(1000);
-    EXPECT_GT(ReadProcessCpuTicks(program) - restoredStart, 20) << "it did not resume";
+    EXPECT_TRUE(DisplayedFrameChanges(program.window)) << "it did not resume";
 
     DestroyWindow(thief);
     PostMessageA(program.window, WM_CLOSE, 0, 0);
@@ -165,10 +146,6 @@ TEST_F(Program, MinimisedItUsesAlmostNoProcessorTime) {
 
 namespace {
 
-int WINAPI FailChoosePixelFormat(HDC, const PIXELFORMATDESCRIPTOR*) {
-    return 0;
-}
-
 void CALLBACK CloseProgramWindow(HWND, UINT, UINT_PTR timer, DWORD) {
     KillTimer(nullptr, timer);
     PostMessageA(sceneState.hWnd, WM_CLOSE, 0, 0);
@@ -176,29 +153,25 @@ void CALLBACK CloseProgramWindow(HWND, UINT, UINT_PTR timer, DWORD) {
 
 } // namespace
 
-TEST(ProgramEntry, AFailedStartReportsItAndReturnsOne) {
-    sceneState = SceneState{};
-    MessageBoxRecorder boxes;
-    int exitCode = -1;
-    {
-        ImportPatch patch("gdi32.dll", "ChoosePixelFormat",
-                          reinterpret_cast<const void*>(&FailChoosePixelFormat));
-        ASSERT_TRUE(patch.patched());
-        exitCode = WinMain(GetModuleHandleA(nullptr), nullptr, const_cast<char*>(""), SW_SHOW);
-    }
-    EXPECT_EQ(exitCode, 1);
-    ASSERT_EQ(boxes.boxes.size(), 1u) << DescribeBoxes(boxes.boxes);
-    EXPECT_EQ(boxes.boxes[0].text, "Can't Find A Suitable PixelFormat.");
+class ProgramEntry : public ::testing::Test {
+  protected:
+    FreshState fresh;
+    Replacements replaced{{"MessageBoxA", "ChoosePixelFormat"}};
+};
+
+TEST_F(ProgramEntry, AFailedStartReportsItAndReturnsOne) {
+    ASSERT_TRUE(replaced.installed());
+    FailAt("ChoosePixelFormat", 1);
+    EXPECT_EQ(WinMain(GetModuleHandleA(nullptr), nullptr, const_cast<char*>(""), SW_SHOW), 1);
+    ASSERT_EQ(calls.boxes.size(), 1u) << DescribeBoxes(calls.boxes);
+    EXPECT_EQ(calls.boxes[0].text, "Can't Find A Suitable PixelFormat.");
     EXPECT_EQ(FindWindowA("OpenGL", "Tovren"), nullptr);
-    sceneState = SceneState{};
 }
 
-TEST(ProgramEntry, ARunClosedByItsWindowReturnsZeroWithEverythingReleased) {
-    sceneState = SceneState{};
-    MessageBoxRecorder boxes;
+TEST_F(ProgramEntry, ARunClosedByItsWindowReturnsZeroWithEverythingReleased) {
     SetTimer(nullptr, 0, 300, CloseProgramWindow);
     EXPECT_EQ(WinMain(GetModuleHandleA(nullptr), nullptr, const_cast<char*>(""), SW_SHOW), 0);
-    EXPECT_TRUE(boxes.boxes.empty()) << DescribeBoxes(boxes.boxes);
+    EXPECT_TRUE(calls.boxes.empty()) << DescribeBoxes(calls.boxes);
     WNDCLASSA info{};
     EXPECT_FALSE(GetClassInfoA(GetModuleHandleA(nullptr), "OpenGL", &info));
     EXPECT_EQ(FindWindowA("OpenGL", "Tovren"), nullptr);
@@ -206,5 +179,4 @@ TEST(ProgramEntry, ARunClosedByItsWindowReturnsZeroWithEverythingReleased) {
     EXPECT_EQ(sceneState.hRC, nullptr);
     EXPECT_EQ(sceneState.pointField, nullptr);
     EXPECT_EQ(wglGetCurrentContext(), nullptr);
-    sceneState = SceneState{};
 }

@@ -5,23 +5,13 @@
 #include "scene/extensions.h"
 #include "scene/renderer.h"
 #include "shell/settings.h"
-#include "support/fault_injection.h"
+#include "support/replacements.h"
 #include "support/scene_fixture.h"
 
 namespace {
 
-PROC WINAPI RefuseEveryEntryPoint(LPCSTR) {
+PROC WINAPI NotAnEntryPoint(LPCSTR) {
     return nullptr;
-}
-
-ImportPatch* arbStringPatch = nullptr;
-
-// Hides wglGetExtensionsStringARB, so that the loader must fall back on the EXT query.
-PROC WINAPI HideArbExtensionString(LPCSTR name) {
-    if (std::strcmp(name, "wglGetExtensionsStringARB") == 0) {
-        return nullptr;
-    }
-    return arbStringPatch->Original<PROC(WINAPI*)(LPCSTR)>()(name);
 }
 
 } // namespace
@@ -43,7 +33,7 @@ TEST(ExtensionLoading, FailsWithoutACurrentContextAndLeavesEveryEntryPointNull) 
     wglMakeCurrent(nullptr, nullptr);
     // A stale pointer from an earlier load must not survive a failed one.
     glPointParameterfARB = reinterpret_cast<PFNGLPOINTPARAMETERFARBPROC>(
-        reinterpret_cast<void (*)()>(&RefuseEveryEntryPoint));
+        reinterpret_cast<void (*)()>(&NotAnEntryPoint));
     EXPECT_FALSE(GLeeInit());
     EXPECT_EQ(glPointParameterfARB, nullptr);
     EXPECT_EQ(glPointParameterfvARB, nullptr);
@@ -68,20 +58,20 @@ TEST_F(ExtensionLoadingOnContext, SetsAllThreeEntryPointsOnADriverThatReportsBot
 }
 
 TEST_F(ExtensionLoadingOnContext, FallsBackOnTheExtQueryForTheWglExtensionString) {
-    ImportPatch patch("opengl32.dll", "wglGetProcAddress",
-                      reinterpret_cast<const void*>(&HideArbExtensionString));
-    ASSERT_TRUE(patch.patched());
-    arbStringPatch = &patch;
-    const bool loaded = GLeeInit();
-    arbStringPatch = nullptr;
-    ASSERT_TRUE(loaded);
+    Replacements replaced({"wglGetProcAddress"});
+    ASSERT_TRUE(replaced.installed());
+    FailAt("wglGetProcAddress", 1); // the first query is the ARB one
+    ASSERT_TRUE(GLeeInit());
+    ASSERT_GE(calls.log.size(), 2u);
+    EXPECT_EQ(calls.log[0], "wglGetProcAddress wglGetExtensionsStringARB");
+    EXPECT_EQ(calls.log[1], "wglGetProcAddress wglGetExtensionsStringEXT");
     EXPECT_NE(wglSwapIntervalEXT, nullptr);
 }
 
 TEST_F(ExtensionLoadingOnContext, LeavesEntryPointsNullWhenTheDriverGivesNone) {
-    ImportPatch patch("opengl32.dll", "wglGetProcAddress",
-                      reinterpret_cast<const void*>(&RefuseEveryEntryPoint));
-    ASSERT_TRUE(patch.patched());
+    Replacements replaced({"wglGetProcAddress"});
+    ASSERT_TRUE(replaced.installed());
+    FailAt("wglGetProcAddress", 0);
     EXPECT_TRUE(GLeeInit());
     EXPECT_EQ(glPointParameterfARB, nullptr);
     EXPECT_EQ(glPointParameterfvARB, nullptr);
@@ -89,21 +79,20 @@ TEST_F(ExtensionLoadingOnContext, LeavesEntryPointsNullWhenTheDriverGivesNone) {
 }
 
 TEST(ExtensionLoadingInInitGL, ReportsTheFailureAndStillBuildsTheField) {
-    sceneState = SceneState{};
+    FreshState fresh;
+    Replacements replaced({"MessageBoxA"});
     wglMakeCurrent(nullptr, nullptr);
-    MessageBoxRecorder recorder;
     InitGL();
 
-    ASSERT_EQ(recorder.boxes.size(), 1u) << DescribeBoxes(recorder.boxes);
-    EXPECT_EQ(recorder.boxes[0].text, "GLEE Extension Manager Failed to Initialize");
-    EXPECT_EQ(recorder.boxes[0].caption, "InitGL Error");
-    EXPECT_EQ(recorder.boxes[0].type, static_cast<UINT>(MB_OK));
-    EXPECT_EQ(recorder.boxes[0].owner, nullptr);
+    ASSERT_EQ(calls.boxes.size(), 1u) << DescribeBoxes(calls.boxes);
+    EXPECT_EQ(calls.boxes[0].text, "GLEE Extension Manager Failed to Initialize");
+    EXPECT_EQ(calls.boxes[0].caption, "InitGL Error");
+    EXPECT_EQ(calls.boxes[0].type, static_cast<UINT>(MB_OK));
+    EXPECT_EQ(calls.boxes[0].owner, nullptr);
 
     ASSERT_NE(sceneState.pointField, nullptr);
     for (int i = 0; i < StartupSettings::pointCount; ++i) {
         EXPECT_GE(sceneState.pointField[i].z, -15.0f);
         EXPECT_LE(sceneState.pointField[i].z, 15.0f);
     }
-    sceneState = SceneState{};
 }

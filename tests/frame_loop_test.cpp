@@ -2,11 +2,15 @@
 
 #include <windows.h>
 
+#include <GL/gl.h>
+
 #include <atomic>
+#include <cstdio>
 #include <thread>
 #include <vector>
 
 #include "scene/point_field.h"
+#include "scene/renderer.h"
 #include "shell/main.h"
 #include "shell/settings.h"
 #include "shell/state.h"
@@ -61,21 +65,27 @@ class FrameLoop : public ::testing::Test {
     std::vector<SpritePoint> placed;
 };
 
+// However slow the machine: the window is closed once enough frames are seen, or at the deadline.
+void CloseAfterFrames(int frames) {
+    RunAfterFrames(frames, PostClose);
+    RunLater(30000, PostClose);
+}
+
 TEST_F(FrameLoop, DrawsUntilTheWindowIsClosedAndEndsWithZero) {
-    RunLater(300, PostClose);
+    CloseAfterFrames(5);
     EXPECT_EQ(RunFrameLoop(), 0);
-    EXPECT_GT(presentedFrames.load(), 3);
+    EXPECT_GE(calls.presented.load(), 5);
     // Each presented frame moved every point exactly one step.
-    ExpectSameField(CopyPointField(), Advanced(placed, presentedFrames.load()));
+    ExpectSameField(CopyPointField(), Advanced(placed, calls.presented.load()));
     EXPECT_TRUE(IsWindow(sceneState.hWnd)); // closed by the teardown, not by WM_CLOSE
 }
 
 TEST_F(FrameLoop, AnEscapePressAndReleaseDrainedInOneBurstEndNothing) {
     PostEscapeDown();
     PostEscapeUp();
-    RunLater(300, PostClose);
+    CloseAfterFrames(5);
     EXPECT_EQ(RunFrameLoop(), 0);
-    EXPECT_GT(presentedFrames.load(), 3);
+    EXPECT_GE(calls.presented.load(), 5);
 }
 
 TEST_F(FrameLoop, AHeldEscapeEndsAtTheFirstPassWithNoMessagePendingWithZero) {
@@ -83,14 +93,14 @@ TEST_F(FrameLoop, AHeldEscapeEndsAtTheFirstPassWithNoMessagePendingWithZero) {
     // The last messages retrieved carry other values: the exit code is still 0.
     PostMessageA(sceneState.hWnd, WM_USER + 1, 1234, 0);
     EXPECT_EQ(RunFrameLoop(), 0);
-    EXPECT_EQ(presentedFrames.load(), 0);
+    EXPECT_EQ(calls.presented.load(), 0);
     ExpectSameField(CopyPointField(), placed);
 }
 
 TEST_F(FrameLoop, AQuitCodeIsPassedOn) {
     PostQuitMessage(7);
     EXPECT_EQ(RunFrameLoop(), 7);
-    EXPECT_EQ(presentedFrames.load(), 0);
+    EXPECT_EQ(calls.presented.load(), 0);
 }
 
 std::atomic<int> framesWhenRestored{-1};
@@ -100,18 +110,18 @@ TEST_F(FrameLoop, WhileMinimisedNoFrameIsDrawnAndRestoredTheFieldGoesOn) {
     PostMinimised();
     PostEscapeDown(); // held while minimised: nothing happens until restored
     RunLater(400, [] {
-        framesWhenRestored = presentedFrames.load();
+        framesWhenRestored = calls.presented.load();
         fieldWhenRestored = CopyPointField();
         PostEscapeUp();
         PostMessageA(sceneState.hWnd, WM_ACTIVATE, MAKEWPARAM(WA_ACTIVE, 0), 0);
-        RunLater(300, PostClose);
+        CloseAfterFrames(5);
     });
     EXPECT_EQ(RunFrameLoop(), 0);
 
     EXPECT_EQ(framesWhenRestored.load(), 0);
     ExpectSameField(fieldWhenRestored, placed);
-    EXPECT_GT(presentedFrames.load(), 3);
-    ExpectSameField(CopyPointField(), Advanced(placed, presentedFrames.load()));
+    EXPECT_GE(calls.presented.load(), 5);
+    ExpectSameField(CopyPointField(), Advanced(placed, calls.presented.load()));
 }
 
 TEST_F(FrameLoop, WhileMinimisedTheLoopSleepsAndARestoreWakesItAtOnce) {
@@ -138,11 +148,14 @@ TEST_F(FrameLoop, WhileMinimisedTheLoopSleepsAndARestoreWakesItAtOnce) {
         const double start = cpuMilliseconds();
         Sleep(1000);
         idleCpu = cpuMilliseconds() - start;
-        framesBeforeRestore = presentedFrames.load();
+        framesBeforeRestore = calls.presented.load();
         // A restore arrives as a sent message, with nothing else to wake the loop.
         SendMessageA(window, WM_ACTIVATE, MAKEWPARAM(WA_ACTIVE, 0), 0);
-        Sleep(300);
-        framesAfterRestore = presentedFrames.load();
+        // Nothing else would wake a loop that slept through the restore.
+        for (int waited = 0; waited < 30000 && calls.presented.load() <= 3; waited += 10) {
+            Sleep(10);
+        }
+        framesAfterRestore = calls.presented.load();
         PostMessageA(window, WM_CLOSE, 0, 0);
     });
     EXPECT_EQ(RunFrameLoop(), 0);
@@ -153,4 +166,110 @@ TEST_F(FrameLoop, WhileMinimisedTheLoopSleepsAndARestoreWakesItAtOnce) {
     EXPECT_GE(idleCpu, 0.0);
     EXPECT_LT(idleCpu, 20.0) << "milliseconds of CPU in one second minimised";
     EXPECT_GT(framesAfterRestore, 3) << "the restore did not wake the loop";
+}
+
+// ---- One frame per display refresh, whether or not the driver waits for it ----
+
+namespace {
+
+struct Display {
+    const char* name;
+    DWORD reportedHz; // what EnumDisplaySettingsA says; 1 is the hardware's default, 60 Hz
+    int swapHz;       // how SwapBuffers behaves: -1 returns at once, else waits for this rate
+    double rate;      // frames per second the loop should present
+    bool paced;       // whether the loop itself has to wait
+};
+
+void PrintTo(const Display& display, std::ostream* out) {
+    *out << display.name;
+}
+
+double SecondsNow() {
+    LARGE_INTEGER frequency, counter;
+    QueryPerformanceFrequency(&frequency);
+    QueryPerformanceCounter(&counter);
+    return static_cast<double>(counter.QuadPart) / static_cast<double>(frequency.QuadPart);
+}
+
+struct Mark {
+    double seconds;
+    int frames;
+    int waits;
+};
+Mark settled, finished;
+
+Mark MarkNow() {
+    return Mark{SecondsNow(), calls.presented.load(), calls.timedWaits.load()};
+}
+
+// Seconds that drawing a frame takes on this machine, swap left out.
+double DrawCost() {
+    const double start = SecondsNow();
+    for (int i = 0; i < 20; ++i) {
+        DrawScene();
+    }
+    glFinish();
+    return (SecondsNow() - start) / 20;
+}
+
+} // namespace
+
+class FramePacing : public FrameLoop, public ::testing::WithParamInterface<Display> {};
+
+TEST_P(FramePacing, PresentsOneFramePerRefresh) {
+    const Display& display = GetParam();
+    fakes.displayHz = display.reportedHz;
+    fakes.swapHz = display.swapHz;
+    const bool canKeepUp = DrawCost() * display.rate < 0.7;
+    calls.presented = 0;
+
+    // Counted over two seconds, from when the pacing has settled.
+    RunLater(500, [] { settled = MarkNow(); });
+    RunLater(2500, [] {
+        finished = MarkNow();
+        PostClose();
+    });
+    EXPECT_EQ(RunFrameLoop(), 0);
+
+    const double rate = (finished.frames - settled.frames) / (finished.seconds - settled.seconds);
+    const int waits = finished.waits - settled.waits;
+    std::printf("%s: %.1f frames/s, %d timed waits\n", display.name, rate, waits);
+    if (!canKeepUp) {
+        // A machine too slow for this rate (32-bit code under emulation): no frame is held back.
+        EXPECT_EQ(waits, 0) << rate << " frames/s";
+        return;
+    }
+    if (display.paced) {
+        EXPECT_NEAR(rate, display.rate, 3.0);
+        EXPECT_GT(waits, 0);
+    } else {
+        EXPECT_GE(rate, 0.95 * display.rate);
+        EXPECT_EQ(waits, 0) << "the swap already waits for the display";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Displays, FramePacing,
+    ::testing::Values(Display{"SwapReturnsAtOnceAtTheDefaultRate", 1, -1, 60.0, true},
+                      Display{"SwapReturnsAtOnceAt75Hz", 75, -1, 75.0, true},
+                      Display{"SwapWaitsFor60Hz", 60, 60, 60.0, false},
+                      Display{"SwapWaitsFor144Hz", 144, 144, 144.0, false}),
+    [](const ::testing::TestParamInfo<Display>& param) { return param.param.name; });
+
+// A display mode changed while running: the pacing follows the new refresh rate.
+TEST_F(FrameLoop, FollowsTheRefreshRateAfterADisplayChange) {
+    fakes.displayHz = 1;
+    fakes.swapHz = -1;
+    RunLater(300, [] {
+        fakes.displayHz = 30;
+        SendMessageA(sceneState.hWnd, WM_DISPLAYCHANGE, 32, MAKELPARAM(800, 600));
+    });
+    RunLater(800, [] { settled = MarkNow(); });
+    RunLater(2800, [] {
+        finished = MarkNow();
+        PostClose();
+    });
+    EXPECT_EQ(RunFrameLoop(), 0);
+    const double rate = (finished.frames - settled.frames) / (finished.seconds - settled.seconds);
+    EXPECT_NEAR(rate, 30.0, 2.0);
 }

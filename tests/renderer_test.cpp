@@ -15,7 +15,7 @@
 #include "scene/point_field.h"
 #include "scene/renderer.h"
 #include "shell/settings.h"
-#include "support/fault_injection.h"
+#include "support/replacements.h"
 #include "support/scene_fixture.h"
 
 namespace {
@@ -71,10 +71,6 @@ double AttenuatedSize(double d) {
     return size < 0.1 ? 0.1 : (size > 30.0 ? 30.0 : size);
 }
 
-PROC WINAPI RefuseEveryEntryPoint(LPCSTR) {
-    return nullptr;
-}
-
 bool IsBlack(const std::uint8_t* p) {
     return p[0] == 0 && p[1] == 0 && p[2] == 0;
 }
@@ -84,9 +80,9 @@ bool IsBlack(const std::uint8_t* p) {
 class Renderer : public SceneOnContext {};
 
 TEST_F(Renderer, InitGLSetsTheFixedStateAndBuildsTheField) {
-    MessageBoxRecorder recorder;
+    Replacements replaced({"MessageBoxA"});
     InitGL();
-    EXPECT_TRUE(recorder.boxes.empty());
+    EXPECT_TRUE(calls.boxes.empty());
 
     GLint shadeModel = 0;
     glGetIntegerv(GL_SHADE_MODEL, &shadeModel);
@@ -297,9 +293,9 @@ TEST_F(Renderer, SpriteWidthFollowsTheDistanceAttenuation) {
 
 TEST_F(Renderer, WithoutTheExtensionEverySpriteIsThirtyPixelsAcross) {
     {
-        ImportPatch patch("opengl32.dll", "wglGetProcAddress",
-                          reinterpret_cast<const void*>(&RefuseEveryEntryPoint));
-        ASSERT_TRUE(patch.patched());
+        Replacements replaced({"wglGetProcAddress"});
+        ASSERT_TRUE(replaced.installed());
+        FailAt("wglGetProcAddress", 0);
         ResizeScene(width, height);
         InitGL();
     }

@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "scene/system_libraries.h"
+
 PFNGLPOINTPARAMETERFARBPROC glPointParameterfARB = nullptr;
 PFNGLPOINTPARAMETERFVARBPROC glPointParameterfvARB = nullptr;
 PFNWGLSWAPINTERVALEXTPROC wglSwapIntervalEXT = nullptr;

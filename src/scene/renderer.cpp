@@ -8,6 +8,7 @@
 
 #include "scene/extensions.h"
 #include "scene/point_field.h"
+#include "scene/system_libraries.h"
 #include "shell/settings.h"
 #include "shell/state.h"
 

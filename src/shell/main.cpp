@@ -1,6 +1,24 @@
+// The entry point, the window procedure and the frame loop.
+//
+// Where the program deliberately departs from the obvious reading of the Win32 contract or of the
+// behaviour it was built to:
+//  - A start that fails (no system library, no window, no context) ends with exit code 1, not 0,
+//    so that a script or launcher can tell it from a normal end. The user has seen a message box.
+//  - Escape ends the program with exit code 0, as closing the window does, whatever message
+//    happened to be retrieved last.
+//  - Minimised, the loop sleeps until a message arrives instead of polling.
+//  - Frames are paced to the display's refresh rate where the driver ignores the swap interval
+//    (shell/frame_pacing.*); where it honours it, nothing waits but SwapBuffers.
+//  - OpenGL, GLU and the multimedia timer are loaded from the system folder, never imported
+//    (scene/system_libraries.*).
+//  - Screen-saver and monitor power-down requests are recognised with the system's low four bits
+//    of wParam masked off, as Windows documents.
+
 #include "shell/main.h"
 
 #include "scene/renderer.h"
+#include "scene/system_libraries.h"
+#include "shell/frame_pacing.h"
 #include "shell/render_window.h"
 #include "shell/settings.h"
 #include "shell/state.h"
@@ -16,9 +34,8 @@ void SetKeyState(WPARAM virtualKey, bool down) {
     }
 }
 
-// Limits the search for DLLs loaded from now on to the system folder, so that an opengl32.dll,
-// glu32.dll or winmm.dll dropped beside the program (a downloads folder) is never loaded in place
-// of Windows' own. Looked up by name: Windows 7 has it only with update KB2533623.
+// Limits the search for DLLs that the system itself loads from now on (the OpenGL driver, say) to
+// the system folder. Looked up by name: Windows 7 has it only with update KB2533623.
 void RestrictDllSearchToSystemFolder() {
     using SetDefaultDllDirectoriesFunction = BOOL(WINAPI*)(DWORD);
     const FARPROC address =
@@ -42,7 +59,8 @@ LRESULT CALLBACK MainWindowProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lPar
 
     case WM_SYSCOMMAND:
         // No screen saver and no monitor power-down while the animation has the window.
-        if (wParam == SC_SCREENSAVE || wParam == SC_MONITORPOWER) {
+        // NOTE: the system uses the low four bits of wParam itself; only the rest is the command.
+        if ((wParam & 0xFFF0) == SC_SCREENSAVE || (wParam & 0xFFF0) == SC_MONITORPOWER) {
             return 0;
         }
         break;
@@ -63,18 +81,24 @@ LRESULT CALLBACK MainWindowProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lPar
     case WM_SIZE:
         ResizeScene(LOWORD(lParam), HIWORD(lParam));
         return 0;
+
+    case WM_DISPLAYCHANGE:
+        ReadDisplayRefreshRate(); // the pacing follows the new mode; the default handling stays
+        break;
     }
     return DefWindowProcA(hWnd, uMsg, wParam, lParam);
 }
 
 int RunFrameLoop() {
     MSG msg{};
+    int exitCode = 0;
     for (;;) {
         // One message per pass and no frame in a pass that handled one: a burst of messages is
         // drained before the next frame.
         if (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
             if (msg.message == WM_QUIT) {
-                return static_cast<int>(msg.wParam);
+                exitCode = static_cast<int>(msg.wParam);
+                break;
             }
             TranslateMessage(&msg);
             DispatchMessageA(&msg);
@@ -90,16 +114,25 @@ int RunFrameLoop() {
 
         // Escape is read as a key state: a press and release drained in one burst end nothing.
         if (sceneState.keyDown[VK_ESCAPE]) {
-            return 0; // an end the user asked for, as closing the window is
+            break; // an end the user asked for, as closing the window is: exit code 0
         }
 
+        if (!WaitUntilFrameDue()) {
+            continue; // a message came first
+        }
         DrawScene();
         SwapBuffers(sceneState.hDC); // waits for the display refresh under a swap interval of 1
+        NoteFramePresented();
     }
+    StopFramePacing();
+    return exitCode;
 }
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     RestrictDllSearchToSystemFolder();
+    if (!LoadSystemLibraries()) {
+        return 1; // already reported to the user
+    }
     if (!CreateRenderWindow(StartupSettings::windowTitle, StartupSettings::windowWidth,
                             StartupSettings::windowHeight, StartupSettings::colorBits,
                             sceneState.isFullscreen)) {

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "scene/renderer.h"
+#include "scene/system_libraries.h"
 #include "shell/main.h"
 #include "shell/state.h"
 

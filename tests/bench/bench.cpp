@@ -22,8 +22,9 @@
 #include "shell/render_window.h"
 #include "shell/settings.h"
 #include "shell/state.h"
-#include "support/fault_injection.h"
 #include "support/launched_program.h"
+#include "support/program_window.h"
+#include "support/replacements.h"
 
 namespace {
 
@@ -186,13 +187,9 @@ bool ShowsClearedFrame(const Capture& capture) {
 // Milliseconds from CreateProcess to the first frame seen on the display, or -1.
 double TimeToFirstFrame(const std::string& path, const char* className, const char* title,
                         bool (*presented)(const Capture&)) {
-    std::string commandLine = "\"" + path + "\"";
-    STARTUPINFOA startup{};
-    startup.cb = sizeof(startup);
     PROCESS_INFORMATION process{};
     const double start = NowMicroseconds();
-    if (!CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                        &startup, &process)) {
+    if (!StartProcess("\"" + path + "\"", process)) {
         return -1.0;
     }
     double seen = -1.0;
@@ -223,7 +220,7 @@ void MeasureStartup(Json& json) {
     for (int run = 0; run < 10; ++run) { // alternated, so that drift hits both alike
         program.push_back(
             TimeToFirstFrame(folder + "tovren.exe", "OpenGL", "Tovren", ShowsSprites));
-        empty.push_back(TimeToFirstFrame(folder + "empty_window.exe", "EmptyWindow", "Empty",
+        empty.push_back(TimeToFirstFrame(folder + "empty_window.exe", "TovrenTestGL", "Empty",
                                          ShowsClearedFrame));
     }
     const double programMedian = Percentile(program, 0.5);
@@ -244,45 +241,19 @@ void MeasureStartup(Json& json) {
 
 // ---- Idle: processor time of the running program, shown and minimised ----
 
-void PumpFor(DWORD milliseconds) {
-    const DWORD end = GetTickCount() + milliseconds;
-    while (static_cast<int>(end - GetTickCount()) > 0) {
-        MSG msg;
-        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
-            DispatchMessageA(&msg);
-        }
-        Sleep(10);
-    }
-}
-
-double CpuPercentOver(const LaunchedProgram& program, DWORD milliseconds) {
-    const long long start = ReadProcessCpuTicks(program);
-    PumpFor(milliseconds);
-    const long long end = ReadProcessCpuTicks(program);
-    return start < 0 || end < 0 ? -1.0 : (end - start) * 10.0 * 100.0 / milliseconds;
-}
-
 void MeasureIdle(Json& json) {
     LaunchedProgram program;
     if (!LaunchProgram(program)) {
         std::printf("could not start the program\n");
         return;
     }
-    PumpFor(500);
+    PumpMessagesFor(500);
     const double shown = CpuPercentOver(program, 5000);
 
     // Minimised, and the activation moved to a window of the benchmark's own, as Windows does.
     ShowWindow(program.window, SW_MINIMIZE);
-    WNDCLASSA windowClass{};
-    windowClass.lpfnWndProc = DefWindowProcA;
-    windowClass.hInstance = GetModuleHandleA(nullptr);
-    windowClass.lpszClassName = "BenchOther";
-    RegisterClassA(&windowClass);
-    HWND other =
-        CreateWindowExA(0, "BenchOther", "other", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 900, 600, 100,
-                        100, nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
-    SetForegroundWindow(other);
-    PumpFor(500);
+    HWND other = CreateActivationThief();
+    PumpMessagesFor(500);
     const double minimised = CpuPercentOver(program, 5000);
     DestroyWindow(other);
     PostMessageA(program.window, WM_CLOSE, 0, 0);
@@ -347,30 +318,23 @@ Resources ReadResources() {
 
 constexpr int enduranceFrames = 200000;
 constexpr int warmUpFrames = 10000;
-int enduranceFrame = 0;
 Resources afterWarmUp, atTheEnd;
 
-BOOL WINAPI CountingSwapBuffers(HDC dc) {
-    const BOOL presented = RealFunction<BOOL(WINAPI*)(HDC)>("gdi32.dll", "SwapBuffers")(dc);
-    ++enduranceFrame;
-    if (enduranceFrame == warmUpFrames) {
-        afterWarmUp = ReadResources();
-    } else if (enduranceFrame == enduranceFrames) {
+// WinMain itself, for 200,000 frames as fast as they come: the display is made to report a
+// refresh rate no frame can keep up with, so the loop never waits for one.
+void MeasureEndurance(Json& json) {
+    FreshState fresh;
+    Replacements replaced({"SwapBuffers", "EnumDisplaySettingsA"});
+    fakes.displayHz = 100000;
+    RunAfterFrames(warmUpFrames, [] { afterWarmUp = ReadResources(); });
+    RunAfterFrames(enduranceFrames, [] {
         atTheEnd = ReadResources();
         PostMessageA(sceneState.hWnd, WM_CLOSE, 0, 0);
-    }
-    return presented;
-}
-
-void MeasureEndurance(Json& json) {
-    sceneState = SceneState{};
+    });
     const double start = NowMicroseconds();
-    int exitCode = -1;
-    {
-        ImportPatch patch("gdi32.dll", "SwapBuffers",
-                          reinterpret_cast<const void*>(&CountingSwapBuffers));
-        exitCode = WinMain(GetModuleHandleA(nullptr), nullptr, const_cast<char*>(""), SW_SHOW);
-    }
+    const int exitCode =
+        WinMain(GetModuleHandleA(nullptr), nullptr, const_cast<char*>(""), SW_SHOW);
+    const int enduranceFrame = calls.presented.load();
     const double seconds = (NowMicroseconds() - start) / 1e6;
     std::printf("\nEndurance: %d frames of WinMain in %.0f s, exit code %d\n", enduranceFrame,
                 seconds, exitCode);

@@ -23,15 +23,15 @@ bool RegisterTestClass() {
 
 } // namespace
 
-bool CreateTestGLWindow(TestGLWindow& window, int width, int height) {
+bool CreateTestGLWindow(TestGLWindow& window, int width, int height, const char* title) {
     if (!RegisterTestClass()) {
         return false;
     }
     RECT rect{0, 0, width, height};
     AdjustWindowRectEx(&rect, WS_OVERLAPPEDWINDOW, FALSE, 0);
-    window.hWnd = CreateWindowExA(0, testClassName, "scene test", WS_OVERLAPPEDWINDOW | WS_VISIBLE,
-                                  0, 0, rect.right - rect.left, rect.bottom - rect.top, nullptr,
-                                  nullptr, GetModuleHandleA(nullptr), nullptr);
+    window.hWnd = CreateWindowExA(0, testClassName, title, WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0,
+                                  rect.right - rect.left, rect.bottom - rect.top, nullptr, nullptr,
+                                  GetModuleHandleA(nullptr), nullptr);
     if (!window.hWnd) {
         return false;
     }
@@ -64,7 +64,7 @@ void DestroyTestGLWindow(TestGLWindow& window) {
     if (window.hDC) {
         ReleaseDC(window.hWnd, window.hDC);
     }
-    if (window.hWnd) {
+    if (window.hWnd && IsWindow(window.hWnd)) {
         DestroyWindow(window.hWnd);
     }
     window = TestGLWindow{};

@@ -14,8 +14,10 @@ struct TestGLWindow {
     HGLRC hRC = nullptr;
 };
 
-// Creates and shows the window with the given client size and makes its context current.
-bool CreateTestGLWindow(TestGLWindow& window, int width, int height);
+// Creates and shows the window (class "TovrenTestGL") with the given client size, a pixel format
+// like the program's and a current context.
+bool CreateTestGLWindow(TestGLWindow& window, int width, int height,
+                        const char* title = "scene test");
 void DestroyTestGLWindow(TestGLWindow& window);
 
 // RGBA pixels of the back buffer, bottom row first.

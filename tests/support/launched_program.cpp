@@ -78,21 +78,47 @@ std::string BuildFolder() {
     return path;
 }
 
+bool StartProcess(std::string commandLine, PROCESS_INFORMATION& process) {
+    STARTUPINFOA startup{};
+    startup.cb = sizeof(startup);
+    if (CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                       &startup, &process)) {
+        return true;
+    }
+    const DWORD error = GetLastError();
+    char reason[256] = {};
+    FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0,
+                   reason, sizeof(reason), nullptr);
+    std::fprintf(stderr, "could not start %s: error %lu, %s\n", commandLine.c_str(), error, reason);
+    process = PROCESS_INFORMATION{};
+    return false;
+}
+
+DWORD RunToExit(const std::string& commandLine, DWORD milliseconds) {
+    PROCESS_INFORMATION process{};
+    if (!StartProcess(commandLine, process)) {
+        return 0xFFFFFFFF;
+    }
+    DWORD code = 0xFFFFFFFF;
+    if (WaitForSingleObject(process.hProcess, milliseconds) == WAIT_OBJECT_0) {
+        GetExitCodeProcess(process.hProcess, &code);
+    } else {
+        TerminateProcess(process.hProcess, code);
+    }
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return code;
+}
+
 bool LaunchProgram(LaunchedProgram& program, const std::string& path) {
     static int launches = 0;
     program.token =
         "launch-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(++launches);
-    std::string commandLine = "\"";
-    commandLine += path;
-    commandLine += "\" ";
-    commandLine += program.token;
-    STARTUPINFOA startup{};
-    startup.cb = sizeof(startup);
-    if (!CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                        &startup, &program.process)) {
+    if (!StartProcess("\"" + path + "\" " + program.token, program.process)) {
         return false;
     }
-    for (int tries = 0; tries < 300 && !program.window; ++tries) {
+    // A generous deadline: under emulation a start takes seconds.
+    for (int tries = 0; tries < 1200 && !program.window; ++tries) {
         if (WaitForSingleObject(program.process.hProcess, 0) == WAIT_OBJECT_0) {
             return false; // ended before showing a window
         }
@@ -152,6 +178,21 @@ long long ReadProcessCpuTicks(const LaunchedProgram& program) {
     return userTicks < 0 || systemTicks < 0 ? -1 : userTicks + systemTicks;
 }
 
+double CpuPercentOver(const LaunchedProgram& program, DWORD milliseconds) {
+    const long long start = ReadProcessCpuTicks(program);
+    const DWORD begin = GetTickCount();
+    do {
+        MSG msg;
+        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            DispatchMessageA(&msg);
+        }
+        Sleep(10);
+    } while (GetTickCount() - begin < milliseconds);
+    const long long end = ReadProcessCpuTicks(program);
+    return start < 0 || end < 0 ? -1.0
+                                : static_cast<double>(end - start) * 10.0 * 100.0 / milliseconds;
+}
+
 long long ReadProcStatusField(const std::string& token, const char* field) {
     const std::string directory = FindProcEntryWithToken(token);
     if (directory.empty()) {
@@ -199,4 +240,11 @@ Capture CaptureClientArea(HWND window) {
     DeleteDC(memory);
     ReleaseDC(nullptr, screen);
     return capture;
+}
+
+bool DisplayedFrameChanges(HWND window) {
+    const Capture first = CaptureClientArea(window);
+    Sleep(200);
+    const Capture second = CaptureClientArea(window);
+    return !first.pixels.empty() && first.pixels != second.pixels;
 }

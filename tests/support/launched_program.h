@@ -19,6 +19,13 @@ struct LaunchedProgram {
 // The folder of the test executable, with a trailing backslash; the programs are built there.
 std::string BuildFolder();
 
+// Starts a process; when it cannot, says so with the system's reason on the standard error.
+bool StartProcess(std::string commandLine, PROCESS_INFORMATION& process);
+
+// Runs a command line to its end and returns its exit code, or 0xFFFFFFFF when it did not start
+// or end within `milliseconds` (it is then ended by force).
+DWORD RunToExit(const std::string& commandLine, DWORD milliseconds);
+
 // Starts the program (by default the tovren.exe beside the tests) and waits until its window
 // (class "OpenGL", title "Tovren") is shown. False if the window never appears; the process may
 // then still be running or have ended.
@@ -33,6 +40,10 @@ long WaitForExitCode(LaunchedProgram& program, DWORD milliseconds);
 // another process's GetProcessTimes). -1 when it cannot be read.
 long long ReadProcessCpuTicks(const LaunchedProgram& program);
 
+// Processor time of the program's host process over the next `milliseconds` (messages of this
+// thread are handled meanwhile), in per cent of one core; -1 when it cannot be read.
+double CpuPercentOver(const LaunchedProgram& program, DWORD milliseconds);
+
 // A field of /proc/<pid>/status (for instance "RssAnon:", in kB) of the Wine process whose
 // command line contains `token`, or -1.
 long long ReadProcStatusField(const std::string& token, const char* field);
@@ -44,3 +55,6 @@ struct Capture {
     std::vector<std::uint32_t> pixels;
 };
 Capture CaptureClientArea(HWND window);
+
+// True when two captures of the window's client area 200 ms apart differ: it is drawing.
+bool DisplayedFrameChanges(HWND window);

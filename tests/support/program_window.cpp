@@ -5,25 +5,19 @@
 #include "shell/settings.h"
 #include "shell/state.h"
 
-std::atomic<int> presentedFrames{0};
-
 namespace {
-
-BOOL WINAPI CountSwapBuffers(HDC dc) {
-    ++presentedFrames;
-    return RealFunction<BOOL(WINAPI*)(HDC)>("gdi32.dll", "SwapBuffers")(dc);
-}
 
 struct PendingAction {
     UINT_PTR timer;
     void (*action)();
+    int afterFrames; // 0: when the timer fires
 };
 std::vector<PendingAction> pendingActions;
 
 void CALLBACK RunPendingAction(HWND, UINT, UINT_PTR timer, DWORD) {
-    KillTimer(nullptr, timer);
     for (auto it = pendingActions.begin(); it != pendingActions.end(); ++it) {
-        if (it->timer == timer) {
+        if (it->timer == timer && calls.presented.load() >= it->afterFrames) {
+            KillTimer(nullptr, timer);
             void (*action)() = it->action;
             pendingActions.erase(it);
             action();
@@ -35,11 +29,7 @@ void CALLBACK RunPendingAction(HWND, UINT, UINT_PTR timer, DWORD) {
 } // namespace
 
 ProgramWindowSession::ProgramWindowSession() {
-    sceneState = SceneState{};
-    presentedFrames = 0;
-    swapCounter = std::make_unique<ImportPatch>("gdi32.dll", "SwapBuffers",
-                                                reinterpret_cast<const void*>(&CountSwapBuffers));
-    created = swapCounter->patched() &&
+    created = replaced.installed() &&
               CreateRenderWindow(StartupSettings::windowTitle, StartupSettings::windowWidth,
                                  StartupSettings::windowHeight, StartupSettings::colorBits, false);
     if (created) {
@@ -53,11 +43,8 @@ ProgramWindowSession::~ProgramWindowSession() {
     }
     pendingActions.clear();
     DestroyRenderWindow();
-    sceneState = SceneState{};
     // A WM_QUIT left behind would end the next test's loop.
-    MSG msg;
-    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
-    }
+    DrainMessages();
 }
 
 std::vector<SpritePoint> CopyPointField() {
@@ -70,5 +57,40 @@ std::vector<SpritePoint> CopyPointField() {
 
 void RunLater(UINT milliseconds, void (*action)()) {
     const UINT_PTR timer = SetTimer(nullptr, 0, milliseconds, RunPendingAction);
-    pendingActions.push_back(PendingAction{timer, action});
+    pendingActions.push_back(PendingAction{timer, action, 0});
+}
+
+void RunAfterFrames(int frames, void (*action)()) {
+    // Looked at every 10 ms: the frames are counted as they are presented.
+    const UINT_PTR timer = SetTimer(nullptr, 0, 10, RunPendingAction);
+    pendingActions.push_back(PendingAction{timer, action, frames});
+}
+
+void PumpMessagesFor(DWORD milliseconds) {
+    const DWORD start = GetTickCount();
+    do {
+        DrainMessages();
+        Sleep(10);
+    } while (GetTickCount() - start < milliseconds);
+}
+
+void DrainMessages() {
+    MSG msg;
+    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        DispatchMessageA(&msg);
+    }
+}
+
+HWND CreateActivationThief() {
+    WNDCLASSA windowClass{};
+    windowClass.lpfnWndProc = DefWindowProcA;
+    windowClass.hInstance = GetModuleHandleA(nullptr);
+    windowClass.lpszClassName = "TovrenTestActivationThief";
+    RegisterClassA(&windowClass);
+    HWND thief =
+        CreateWindowExA(0, windowClass.lpszClassName, "thief", WS_OVERLAPPEDWINDOW | WS_VISIBLE,
+                        900, 600, 100, 100, nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
+    SetForegroundWindow(thief);
+    SetActiveWindow(thief);
+    return thief;
 }

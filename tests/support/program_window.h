@@ -1,30 +1,37 @@
 #pragma once
 
 // The program's own window, context and scene, built in the test process as WinMain builds them,
-// with every frame counted as it is presented.
+// with every frame counted as it is presented (calls.presented) and message boxes recorded.
 
 #include <windows.h>
 
-#include <atomic>
-#include <memory>
 #include <vector>
 
 #include "scene/point_field.h"
-#include "support/fault_injection.h"
+#include "support/replacements.h"
 
 struct ProgramWindowSession {
     ProgramWindowSession();
     ~ProgramWindowSession();
 
+    FreshState fresh;
+    Replacements replaced{
+        {"SwapBuffers", "MessageBoxA", "MsgWaitForMultipleObjects", "EnumDisplaySettingsA"}};
     bool created = false;
-    MessageBoxRecorder boxes;
-    std::unique_ptr<ImportPatch> swapCounter;
 };
-
-// Frames presented (SwapBuffers calls) since the session began.
-extern std::atomic<int> presentedFrames;
 
 std::vector<SpritePoint> CopyPointField();
 
 // Runs `action` on this thread `milliseconds` from now, from inside the message loop.
 void RunLater(UINT milliseconds, void (*action)());
+
+// Runs `action` from inside the message loop once `frames` frames have been presented, however
+// long that takes.
+void RunAfterFrames(int frames, void (*action)());
+
+// Dispatches this thread's messages for a while, or until none is left.
+void PumpMessagesFor(DWORD milliseconds);
+void DrainMessages();
+
+// A window of the test's own that takes the activation away from the program's.
+HWND CreateActivationThief();

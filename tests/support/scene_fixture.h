@@ -4,6 +4,7 @@
 
 #include "shell/state.h"
 #include "support/gl_window.h"
+#include "support/replacements.h"
 
 // A real 800 x 600 window and current context of the tests' own, handed to the scene through
 // the state record as the program's window code would.
@@ -13,16 +14,15 @@ class SceneOnContext : public ::testing::Test {
     static constexpr int height = 600;
 
     void SetUp() override {
-        sceneState = SceneState{};
         ASSERT_TRUE(CreateTestGLWindow(window, width, height));
         sceneState.hDC = window.hDC;
         sceneState.hRC = window.hRC;
     }
 
     void TearDown() override {
-        sceneState = SceneState{};
         DestroyTestGLWindow(window);
     }
 
+    FreshState fresh;
     TestGLWindow window;
 };

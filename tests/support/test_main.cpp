@@ -1,0 +1,14 @@
+// The tests' entry point: the program's system libraries are loaded once, as WinMain loads them,
+// before any test drives the program's code.
+
+#include <gtest/gtest.h>
+
+#include "scene/system_libraries.h"
+
+int main(int argc, char** argv) {
+    ::testing::InitGoogleTest(&argc, argv);
+    if (!LoadSystemLibraries()) {
+        return 1;
+    }
+    return RUN_ALL_TESTS();
+}
