@@ -10,20 +10,135 @@ PACKAGES=(cmake ninja-build g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix 
           wine wine64 xvfb libgl1 libgl1-mesa-dri libxrandr2 libxrender1 libxcursor1 libxi6
           libxcomposite1 libxinerama1 libxxf86vm1 libxfixes3 fonts-wine imagemagick)
 
+# 32-bit Windows programs run under 32-bit Wine with 32-bit Mesa. Where the kernel cannot run
+# 32-bit code itself (our machines), qemu-user runs it, registered with binfmt_misc; Debian 12's
+# own qemu-user (7.2) fails inside 32-bit Wine, the one in bookworm-backports (10) works.
+I386_PACKAGES=(wine32:i386 libgl1:i386 libgl1-mesa-dri:i386 libxrandr2:i386 libxrender1:i386
+               libxcursor1:i386 libxi6:i386 libxcomposite1:i386 libxinerama1:i386 libxxf86vm1:i386
+               libxfixes3:i386)
+QEMU_I386=/usr/bin/qemu-i386
+BINFMT=/proc/sys/fs/binfmt_misc
+# Set to 1 by enable_32bit_windows_programs once 32-bit Windows programs can run here.
+RUN_WIN32=0
+
+# Wine's loaders by path: once 32-bit Wine is installed, Debian's `wine` wrapper starts every
+# program through the 32-bit loader, 64-bit ones included, and so under emulation.
+WINE64=/usr/lib/wine/wine64
+WINE32=/usr/lib/wine/wine
+
 log() { printf '== %s\n' "$*" >&2; }
+
+as_root() {
+    if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo -n "$@"; fi
+}
+
+is_installed() {
+    dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'
+}
 
 install_missing_packages() {
     local missing=() package
     for package in "${PACKAGES[@]}"; do
-        dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' ||
-            missing+=("$package")
+        is_installed "$package" || missing+=("$package")
     done
     [ ${#missing[@]} -eq 0 ] && return 0
     log "installing ${missing[*]}"
-    local sudo=()
-    [ "$(id -u)" -eq 0 ] || sudo=(sudo)
-    "${sudo[@]}" apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq "${missing[@]}" >/dev/null
+    as_root apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive as_root apt-get install -y -qq "${missing[@]}" >/dev/null
+}
+
+# True when this machine runs a 32-bit x86 Linux program (itself or through binfmt_misc): a
+# 93-byte one that only exits.
+runs_i386_code() {
+    local probe status=0
+    probe=$(mktemp)
+    printf '\x7f\x45\x4c\x46\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00\x01\x00\x00\x00\x54\x80\x04\x08\x34\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x34\x00\x20\x00\x01\x00\x00\x00\x00\x00\x00\x00\x01\x00\x00\x00\x00\x00\x00\x00\x00\x80\x04\x08\x00\x80\x04\x08\x5d\x00\x00\x00\x5d\x00\x00\x00\x05\x00\x00\x00\x00\x10\x00\x00\xb8\x01\x00\x00\x00\x31\xdb\xcd\x80' >"$probe"
+    chmod +x "$probe"
+    "$probe" 2>/dev/null || status=$?
+    rm -f "$probe"
+    return $status
+}
+
+# The address of the machine's own Debian archive, as its APT sources name it.
+debian_archive() {
+    local codename=$1
+    {
+        awk -v suite="$codename" '/^URIs:/ { uri = $2 }
+             /^Suites:/ { for (i = 2; i <= NF; i++) if ($i == suite) print uri }' \
+            /etc/apt/sources.list.d/*.sources 2>/dev/null
+        sed -E 's/\[[^]]*\]//' /etc/apt/sources.list /etc/apt/sources.list.d/*.list 2>/dev/null |
+            awk -v suite="$codename" '$1 == "deb" && $3 == suite { print $2 }'
+    } | head -n1
+}
+
+# qemu-user 10 from the backports suite, added for the install only.
+install_qemu_from_backports() {
+    local version
+    version=$(dpkg-query -W -f='${Version}' qemu-user 2>/dev/null || true)
+    if [ -n "$version" ] && dpkg --compare-versions "$version" ge 1:9.1 && [ -x "$QEMU_I386" ]; then
+        return 0
+    fi
+    local codename archive list=/etc/apt/sources.list.d/tovren-backports.list
+    codename=$(. /etc/os-release && echo "$VERSION_CODENAME")
+    archive=$(debian_archive "$codename")
+    [ -n "$archive" ] || { log "no Debian archive for $codename in the APT sources"; return 1; }
+    log "installing qemu-user from $codename-backports"
+    echo "deb $archive $codename-backports main" | as_root tee "$list" >/dev/null
+    local status=0
+    as_root apt-get update -qq &&
+        DEBIAN_FRONTEND=noninteractive as_root apt-get install -y -qq \
+            -t "$codename-backports" qemu-user >/dev/null || status=$?
+    as_root rm -f "$list"
+    as_root apt-get update -qq
+    return $status
+}
+
+# i386 ELF programs to the static qemu-i386, with flag F: the interpreter is opened once, at
+# registration, so it serves in every mount namespace and chroot.
+register_qemu_i386() {
+    [ -e "$BINFMT/qemu-i386" ] && return 0
+    as_root sh -c "printf '%s' ':qemu-i386:M::\\x7f\\x45\\x4c\\x46\\x01\\x01\\x01\\x00\\x00\\x00\\x00\\x00\\x00\\x00\\x00\\x00\\x02\\x00\\x03\\x00:\\xff\\xff\\xff\\xff\\xff\\xfe\\xfe\\xfc\\xff\\xff\\xff\\xff\\xff\\xff\\xff\\xff\\xfe\\xff\\xff\\xff:$QEMU_I386:F' >$BINFMT/register"
+}
+
+# Makes 32-bit Windows programs run here, installing what that takes; sets RUN_WIN32=1 when they
+# do. Where that cannot be done, says why and leaves RUN_WIN32 at 0.
+enable_32bit_windows_programs() {
+    if [ "$(id -u)" -ne 0 ] && ! sudo -n true 2>/dev/null; then
+        log "32-bit: not root, so 32-bit Wine cannot be installed; only the 64-bit build is tested"
+        return 0
+    fi
+    if ! runs_i386_code; then
+        [ -e "$BINFMT/register" ] || as_root mount -t binfmt_misc binfmt_misc "$BINFMT" 2>/dev/null ||
+            true
+        if [ ! -e "$BINFMT/register" ]; then
+            log "32-bit: this kernel runs no 32-bit code and has no binfmt_misc to emulate it;" \
+                "only the 64-bit build is tested"
+            return 0
+        fi
+        install_qemu_from_backports && register_qemu_i386 || true
+        if ! runs_i386_code; then
+            log "32-bit: 32-bit code cannot be run here, even through qemu-user;" \
+                "only the 64-bit build is tested"
+            return 0
+        fi
+    fi
+    if ! dpkg --print-foreign-architectures | grep -qx i386; then
+        as_root dpkg --add-architecture i386
+    fi
+    local missing=() package
+    for package in "${I386_PACKAGES[@]}"; do
+        is_installed "$package" || missing+=("$package")
+    done
+    if [ ${#missing[@]} -gt 0 ]; then
+        log "installing ${missing[*]}"
+        as_root apt-get update -qq
+        DEBIAN_FRONTEND=noninteractive as_root apt-get install -y -qq "${missing[@]}" >/dev/null
+    fi
+    if "$WINE32" --version >/dev/null 2>&1; then
+        RUN_WIN32=1
+    else
+        log "32-bit: Wine's 32-bit loader does not start; only the 64-bit build is tested"
+    fi
 }
 
 build_all() {
@@ -58,6 +173,11 @@ start_wine_on_virtual_display() {
 
     export WINEPREFIX=$BUILD/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES='mscoree,mshtml='
     export WINEARCH=win64
+    # A prefix made before 32-bit Wine was there lacks the 32-bit system: make it anew.
+    if [ "$RUN_WIN32" = 1 ] && [ -d "$WINEPREFIX" ] &&
+        [ ! -e "$WINEPREFIX/drive_c/windows/syswow64/kernel32.dll" ]; then
+        rm -rf "$WINEPREFIX"
+    fi
     mkdir -p "$WINEPREFIX"
     wineserver -f -p >/dev/null 2>&1 &
     WINESERVER_PID=$!

@@ -299,7 +299,7 @@ TEST_P(PlantedDll, BesideTheProgramIsNeverLoaded) {
     EXPECT_TRUE(shown) << "the program did not open its window";
     if (shown) {
         // Drawing: OpenGL, GLU and the timer are all in use by now.
-        EXPECT_TRUE(DisplayedFrameChanges(program.window));
+        EXPECT_TRUE(WaitUntilDrawing(program.window));
         PostMessageA(program.window, WM_CLOSE, 0, 0);
     }
     EXPECT_EQ(WaitForExitCode(program, 10000), 0) << "99 means the planted DLL was loaded";

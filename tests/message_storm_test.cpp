@@ -69,13 +69,6 @@ bool PostWithRetry(HWND window, UINT message, WPARAM wParam, LPARAM lParam, Stor
     return false;
 }
 
-bool FrameChanges(HWND window) {
-    const Capture first = CaptureClientArea(window);
-    Sleep(150);
-    const Capture second = CaptureClientArea(window);
-    return !first.pixels.empty() && first.pixels != second.pixels;
-}
-
 } // namespace
 
 TEST(MessageStorm, TheProgramSurvivesItKeepsDrawingAndEndsCleanly) {
@@ -166,7 +159,9 @@ TEST(MessageStorm, TheProgramSurvivesItKeepsDrawingAndEndsCleanly) {
     ASSERT_EQ(WaitForSingleObject(program.process.hProcess, 0), WAIT_TIMEOUT)
         << "it did not survive";
     EXPECT_TRUE(IsWindow(window));
-    EXPECT_TRUE(FrameChanges(window)) << "it no longer draws";
+    // The program handles one message per pass and draws only once its queue is empty: the
+    // backlog of the storm drains first, which takes seconds on a busy machine.
+    EXPECT_TRUE(WaitUntilDrawing(window)) << "it no longer draws";
 
     PostMessageA(window, WM_CLOSE, 0, 0);
     EXPECT_EQ(WaitForExitCode(program, 15000), 0);

@@ -248,3 +248,19 @@ bool DisplayedFrameChanges(HWND window) {
     const Capture second = CaptureClientArea(window);
     return !first.pixels.empty() && first.pixels != second.pixels;
 }
+
+bool WaitUntilDrawing(HWND window) {
+    const DWORD start = GetTickCount();
+    while (!DisplayedFrameChanges(window)) {
+        if (GetTickCount() - start > 60000) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool RunsUnderEmulation(const LaunchedProgram& program) {
+    const std::string directory = FindProcEntryWithToken(program.token);
+    return !directory.empty() &&
+           ReadWholeFile(directory + "\\cmdline").find("qemu") != std::string::npos;
+}

@@ -58,3 +58,11 @@ Capture CaptureClientArea(HWND window);
 
 // True when two captures of the window's client area 200 ms apart differ: it is drawing.
 bool DisplayedFrameChanges(HWND window);
+
+// Waits, 60 s at most, until the window is drawing (its first frame can take seconds under
+// emulation). True when it is.
+bool WaitUntilDrawing(HWND window);
+
+// True when the program's host process is run by qemu-user (32-bit code on a 64-bit-only
+// kernel), which makes it some 30 times slower.
+bool RunsUnderEmulation(const LaunchedProgram& program);
