@@ -8,7 +8,7 @@ BUILD=$ROOT/build
 # left to its recommendations.
 PACKAGES=(cmake ninja-build g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix googletest
           wine wine64 xvfb libgl1 libgl1-mesa-dri libxrandr2 libxrender1 libxcursor1 libxi6
-          libxcomposite1 libxinerama1 libxxf86vm1 libxfixes3 fonts-wine imagemagick)
+          libxcomposite1 libxinerama1 libxxf86vm1 libxfixes3 fonts-wine imagemagick zip)
 
 # 32-bit Windows programs run under 32-bit Wine with 32-bit Mesa. Where the kernel cannot run
 # 32-bit code itself (our machines), qemu-user runs it, registered with binfmt_misc; Debian 12's
