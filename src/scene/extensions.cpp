@@ -14,7 +14,7 @@ namespace {
 template <typename Function>
 Function GetEntryPoint(const char* name) {
     PROC address = wglGetProcAddress(name);
-    // Some drivers return small integers or -1 instead of null for a name they do not know.
+    // NOTE: some drivers return small integers or -1 instead of null for a name they do not know.
     const auto value = reinterpret_cast<std::intptr_t>(address);
     if (value == 0 || value == 1 || value == 2 || value == 3 || value == -1) {
         return nullptr;
@@ -73,7 +73,7 @@ bool GLeeInit() {
         glPointParameterfvARB =
             GetEntryPoint<PFNGLPOINTPARAMETERFVARBPROC>("glPointParameterfvARB");
     }
-    // Older drivers list the swap control only in the GL extension string.
+    // NOTE: older drivers list the swap control only in the GL extension string.
     if (HasExtension(wglExtensions, "WGL_EXT_swap_control") ||
         HasExtension(glExtensions, "WGL_EXT_swap_control")) {
         wglSwapIntervalEXT = GetEntryPoint<PFNWGLSWAPINTERVALEXTPROC>("wglSwapIntervalEXT");

@@ -66,34 +66,17 @@ bool AcceptWindowedInstead() {
 }
 
 PIXELFORMATDESCRIPTOR DescribeRequestedPixelFormat(int bits) {
-    return PIXELFORMATDESCRIPTOR{
-        sizeof(PIXELFORMATDESCRIPTOR),                              // nSize
-        1,                                                          // nVersion
-        PFD_DRAW_TO_WINDOW | PFD_SUPPORT_OPENGL | PFD_DOUBLEBUFFER, // dwFlags
-        PFD_TYPE_RGBA,                                              // iPixelType
-        static_cast<BYTE>(bits),                                    // cColorBits
-        0,
-        0,
-        0,
-        0,
-        0,
-        0, // colour bits and shifts
-        0,
-        0, // no alpha
-        0,
-        0,
-        0,
-        0,
-        0,              // no accumulation buffer
-        16,             // cDepthBits
-        0,              // cStencilBits
-        0,              // cAuxBuffers
-        PFD_MAIN_PLANE, // iLayerType
-        0,              // bReserved
-        0,
-        0,
-        0 // layer, visible, damage masks
-    };
+    // Every field not set here is 0: no alpha, no accumulation, stencil or auxiliary buffers, the
+    // colour bits and shifts left to the driver, no layer masks.
+    PIXELFORMATDESCRIPTOR descriptor{};
+    descriptor.nSize = sizeof(PIXELFORMATDESCRIPTOR);
+    descriptor.nVersion = 1;
+    descriptor.dwFlags = PFD_DRAW_TO_WINDOW | PFD_SUPPORT_OPENGL | PFD_DOUBLEBUFFER;
+    descriptor.iPixelType = PFD_TYPE_RGBA;
+    descriptor.cColorBits = static_cast<BYTE>(bits);
+    descriptor.cDepthBits = 16;
+    descriptor.iLayerType = PFD_MAIN_PLANE;
+    return descriptor;
 }
 
 } // namespace
@@ -125,10 +108,18 @@ bool CreateRenderWindow(const char* title, int width, int height, int bits, bool
     RECT rect{0, 0, width, height};
     AdjustWindowRectEx(&rect, style, FALSE, exStyle);
 
-    sceneState.hWnd =
-        CreateWindowExA(exStyle, windowClassName, title, style | WS_CLIPSIBLINGS | WS_CLIPCHILDREN,
-                        0, 0, rect.right - rect.left, rect.bottom - rect.top, nullptr, nullptr,
-                        sceneState.hInstance, nullptr);
+    sceneState.hWnd = CreateWindowExA(exStyle,                                   // dwExStyle
+                                      windowClassName,                           // lpClassName
+                                      title,                                     // lpWindowName
+                                      style | WS_CLIPSIBLINGS | WS_CLIPCHILDREN, // dwStyle
+                                      0,                                         // X: top left
+                                      0,                                         // Y
+                                      rect.right - rect.left,                    // nWidth
+                                      rect.bottom - rect.top,                    // nHeight
+                                      nullptr,                                   // hWndParent
+                                      nullptr,                                   // hMenu
+                                      sceneState.hInstance,                      // hInstance
+                                      nullptr);                                  // lpParam
     if (!sceneState.hWnd) {
         return FailCreation("Window Creation Error.");
     }
@@ -174,7 +165,7 @@ void DestroyRenderWindow() {
     }
 
     if (sceneState.hRC) {
-        // A context that never became current (its activation is what failed) has nothing to
+        // NOTE: a context that never became current (its activation is what failed) has nothing to
         // release, and releasing nothing fails on some systems: no error to report then.
         if (wglGetCurrentContext() == sceneState.hRC && !wglMakeCurrent(nullptr, nullptr)) {
             ReportShutdownError("Release Of DC And RC Failed.");
