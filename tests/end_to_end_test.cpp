@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "scene/system_libraries.h"
 #include "shell/state.h"
 #include "support/launched_program.h"
 #include "support/program_window.h"
@@ -181,4 +182,38 @@ TEST_F(ProgramEntry, ARunClosedByItsWindowReturnsZeroWithEverythingReleased) {
     EXPECT_EQ(sceneState.hRC, nullptr);
     EXPECT_EQ(sceneState.pointField, nullptr);
     EXPECT_EQ(wglGetCurrentContext(), nullptr);
+}
+
+TEST_F(ProgramEntry, ASystemLibraryThatCannotBeLoadedIsReportedAndTheStartFails) {
+    const SystemLibraries loaded = systemLibraries;
+    {
+        Replacements refused({"LoadLibraryExA"});
+        ASSERT_TRUE(refused.installed());
+        FailAt("LoadLibraryExA", 0);
+        EXPECT_EQ(WinMain(GetModuleHandleA(nullptr), nullptr, const_cast<char*>(""), SW_SHOW), 1);
+    }
+    systemLibraries = loaded;
+    ASSERT_EQ(calls.boxes.size(), 1u) << DescribeBoxes(calls.boxes);
+    EXPECT_EQ(calls.boxes[0].text, "Can't Load opengl32.dll From The System Folder.");
+    EXPECT_EQ(calls.boxes[0].caption, "ERROR");
+    EXPECT_EQ(calls.boxes[0].type, static_cast<UINT>(MB_OK | MB_ICONEXCLAMATION));
+    EXPECT_EQ(FindWindowA("OpenGL", "Tovren"), nullptr);
+}
+
+// Windows 7 without update KB2533623 refuses LOAD_LIBRARY_SEARCH_SYSTEM32 as an invalid
+// parameter: the library is then loaded by its full path in the system folder.
+TEST_F(ProgramEntry, WithoutTheSearchFlagALibraryComesByItsFullSystemPath) {
+    Replacements refused({"LoadLibraryExA"});
+    ASSERT_TRUE(refused.installed());
+    FailAt("LoadLibraryExA", 1);
+    EXPECT_TRUE(LoadSystemLibraries());
+    char folder[MAX_PATH] = {};
+    GetSystemDirectoryA(folder, MAX_PATH);
+    const std::vector<std::string> expected = {
+        "LoadLibraryExA opengl32.dll 2048", // LOAD_LIBRARY_SEARCH_SYSTEM32
+        "LoadLibraryExA " + std::string(folder) +
+            "\\opengl32.dll 8", // LOAD_WITH_ALTERED_SEARCH_PATH
+        "LoadLibraryExA glu32.dll 2048", "LoadLibraryExA winmm.dll 2048"};
+    EXPECT_EQ(calls.log, expected);
+    EXPECT_TRUE(calls.boxes.empty()) << DescribeBoxes(calls.boxes);
 }

@@ -41,10 +41,28 @@ bool ShouldFail(const char* function, Fault& fault) {
     return false;
 }
 
-// A release: noted, passed on unless refused, and reported as failed when planned. Handles
-// actually taken back go into the ledger.
-template <typename Pass>
-BOOL PassRelease(const char* function, void* handle, Pass pass) {
+// A call that can be made to fail: noted, then refused with `failed` when planned, else passed on.
+template <typename Result, typename PassOn>
+Result PassOrRefuse(const char* function, Result failed, PassOn passOn) {
+    calls.log.push_back(function);
+    Fault fault;
+    return ShouldFail(function, fault) ? failed : passOn();
+}
+
+// An acquisition: what it hands out goes into the ledger.
+template <typename Handle, typename PassOn>
+Handle PassAcquire(const char* function, PassOn passOn) {
+    const Handle handle = PassOrRefuse<Handle>(function, nullptr, passOn);
+    if (handle != nullptr) {
+        calls.acquired.push_back(handle);
+    }
+    return handle;
+}
+
+// A release: passed on unless refused, and reported as failed when planned (Fault::AfterDoing).
+// Handles actually taken back go into the ledger.
+template <typename PassOn>
+BOOL PassRelease(const char* function, void* handle, PassOn passOn) {
     calls.log.push_back(function);
     Fault fault;
     const bool fail = ShouldFail(function, fault);
@@ -54,7 +72,7 @@ BOOL PassRelease(const char* function, void* handle, Pass pass) {
     if (handle != nullptr) {
         calls.released.push_back(handle);
     }
-    const BOOL done = pass();
+    const BOOL done = passOn();
     return fail ? FALSE : done;
 }
 
@@ -66,28 +84,17 @@ BOOL PassRelease(const char* function, void* handle, Pass pass) {
 HWND WINAPI PassCreateWindowExA(DWORD exStyle, LPCSTR windowClass, LPCSTR title, DWORD style, int x,
                                 int y, int width, int height, HWND parent, HMENU menu,
                                 HINSTANCE instance, LPVOID parameter) {
-    calls.log.push_back("CreateWindowExA");
-    Fault fault;
-    if (ShouldFail("CreateWindowExA", fault)) {
-        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-        return nullptr;
-    }
-    HWND window = TOVREN_REAL("user32.dll", CreateWindowExA)(
-        exStyle, windowClass, title, style, x, y, width, height, parent, menu, instance, parameter);
-    calls.log.push_back("CreateWindowExA returned");
-    calls.acquired.push_back(window);
-    return window;
+    return PassAcquire<HWND>("CreateWindowExA", [&] {
+        HWND window = TOVREN_REAL("user32.dll", CreateWindowExA)(exStyle, windowClass, title, style,
+                                                                 x, y, width, height, parent, menu,
+                                                                 instance, parameter);
+        calls.log.push_back("CreateWindowExA returned"); // what it sent meanwhile comes before
+        return window;
+    });
 }
 
 HDC WINAPI PassGetDC(HWND window) {
-    calls.log.push_back("GetDC");
-    Fault fault;
-    if (ShouldFail("GetDC", fault)) {
-        return nullptr;
-    }
-    HDC dc = TOVREN_REAL("user32.dll", GetDC)(window);
-    calls.acquired.push_back(dc);
-    return dc;
+    return PassAcquire<HDC>("GetDC", [&] { return TOVREN_REAL("user32.dll", GetDC)(window); });
 }
 
 BOOL WINAPI PassShowWindow(HWND window, int command) {
@@ -174,26 +181,34 @@ BOOL WINAPI PassEnumDisplaySettingsA(LPCSTR device, DWORD mode, DEVMODEA* devMod
     return found;
 }
 
+// ---- kernel32 ----
+
+// A refused load fails as Windows 7 without KB2533623 refuses LOAD_LIBRARY_SEARCH_SYSTEM32.
+HMODULE WINAPI PassLoadLibraryExA(LPCSTR name, HANDLE file, DWORD flags) {
+    const std::string entry = std::string("LoadLibraryExA ") + name + " " + std::to_string(flags);
+    calls.log.push_back(entry);
+    Fault fault;
+    if (ShouldFail("LoadLibraryExA", fault)) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return nullptr;
+    }
+    return TOVREN_REAL("kernel32.dll", LoadLibraryExA)(name, file, flags);
+}
+
 // ---- gdi32 ----
 
 int WINAPI PassChoosePixelFormat(HDC dc, const PIXELFORMATDESCRIPTOR* descriptor) {
-    calls.log.push_back("ChoosePixelFormat");
     calls.requestedFormats.push_back(*descriptor);
-    Fault fault;
-    if (ShouldFail("ChoosePixelFormat", fault)) {
-        return 0;
-    }
-    return TOVREN_REAL("gdi32.dll", ChoosePixelFormat)(dc, descriptor);
+    return PassOrRefuse("ChoosePixelFormat", 0, [&] {
+        return TOVREN_REAL("gdi32.dll", ChoosePixelFormat)(dc, descriptor);
+    });
 }
 
 BOOL WINAPI PassSetPixelFormat(HDC dc, int format, const PIXELFORMATDESCRIPTOR* descriptor) {
-    calls.log.push_back("SetPixelFormat");
     calls.requestedFormats.push_back(*descriptor);
-    Fault fault;
-    if (ShouldFail("SetPixelFormat", fault)) {
-        return FALSE;
-    }
-    return TOVREN_REAL("gdi32.dll", SetPixelFormat)(dc, format, descriptor);
+    return PassOrRefuse<BOOL>("SetPixelFormat", FALSE, [&] {
+        return TOVREN_REAL("gdi32.dll", SetPixelFormat)(dc, format, descriptor);
+    });
 }
 
 double SecondsNow() {
@@ -228,23 +243,17 @@ BOOL WINAPI PassSwapBuffers(HDC dc) {
 // ---- opengl32, through the program's table ----
 
 HGLRC WINAPI PassWglCreateContext(HDC dc) {
-    calls.log.push_back("wglCreateContext");
-    Fault fault;
-    if (ShouldFail("wglCreateContext", fault)) {
-        return nullptr;
-    }
-    HGLRC context = TOVREN_REAL("opengl32.dll", wglCreateContext)(dc);
-    calls.acquired.push_back(context);
-    return context;
+    return PassAcquire<HGLRC>("wglCreateContext",
+                              [&] { return TOVREN_REAL("opengl32.dll", wglCreateContext)(dc); });
 }
 
+// Making a context current can be made to fail ("wglMakeCurrent"), and so can releasing the
+// current one ("wglMakeCurrent(none)"), each on its own.
 BOOL WINAPI PassWglMakeCurrent(HDC dc, HGLRC context) {
     if (context != nullptr) {
-        calls.log.push_back("wglMakeCurrent");
-        Fault fault;
-        return ShouldFail("wglMakeCurrent", fault)
-                   ? FALSE
-                   : TOVREN_REAL("opengl32.dll", wglMakeCurrent)(dc, context);
+        return PassOrRefuse<BOOL>("wglMakeCurrent", FALSE, [&] {
+            return TOVREN_REAL("opengl32.dll", wglMakeCurrent)(dc, context);
+        });
     }
     return PassRelease("wglMakeCurrent(none)", nullptr,
                        [&] { return TOVREN_REAL("opengl32.dll", wglMakeCurrent)(dc, context); });
@@ -300,6 +309,7 @@ const Replaceable replaceable[] = {
     {"user32.dll", "DefWindowProcA", Address(&FakeDefWindowProcA)},
     {"user32.dll", "MsgWaitForMultipleObjects", Address(&PassMsgWaitForMultipleObjects)},
     {"user32.dll", "EnumDisplaySettingsA", Address(&PassEnumDisplaySettingsA)},
+    {"kernel32.dll", "LoadLibraryExA", Address(&PassLoadLibraryExA)},
     {"gdi32.dll", "ChoosePixelFormat", Address(&PassChoosePixelFormat)},
     {"gdi32.dll", "SetPixelFormat", Address(&PassSetPixelFormat)},
     {"gdi32.dll", "SwapBuffers", Address(&PassSwapBuffers)},
