@@ -19,6 +19,7 @@
 #include "scene/extensions.h"
 #include "scene/point_field.h"
 #include "scene/renderer.h"
+#include "scene/system_libraries.h"
 #include "shell/render_window.h"
 #include "shell/settings.h"
 #include "shell/state.h"
@@ -362,6 +363,9 @@ void MeasureEndurance(Json& json) {
 
 int main(int argc, char** argv) {
     std::setvbuf(stdout, nullptr, _IONBF, 0);
+    if (!LoadSystemLibraries()) {
+        return 1;
+    }
     benchToken = argc > 3 ? argv[3] : "tovren_bench.exe";
     // An optional second argument picks parts: frames, startup, idle, endurance.
     const std::string parts = argc > 2 ? argv[2] : "frames startup idle endurance";
