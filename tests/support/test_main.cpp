@@ -3,9 +3,13 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+
 #include "scene/system_libraries.h"
 
 int main(int argc, char** argv) {
+    // Unbuffered: whatever was printed is seen even if the process is ended abruptly.
+    std::setvbuf(stdout, nullptr, _IONBF, 0);
     ::testing::InitGoogleTest(&argc, argv);
     if (!LoadSystemLibraries()) {
         return 1;
