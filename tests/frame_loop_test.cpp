@@ -277,3 +277,26 @@ TEST_F(FrameLoop, FollowsTheRefreshRateAfterADisplayChange) {
     EXPECT_NEAR(measured.rate, 30.0, 2.0);
     EXPECT_GT(measured.waits, 0);
 }
+
+// While the loop waits out a refresh, closing the window still ends it at once.
+TEST_F(FrameLoop, EndsWithinOneRefreshWhilePaced) {
+    fakes.displayHz = 1; // 60 Hz
+    fakes.swapHz = -1;
+    HWND window = sceneState.hWnd;
+    double closed = 0.0;
+    int waitsBeforeClose = 0;
+    std::thread driver([&] {
+        // Once the pacing is waiting; the first frames can take long under emulation.
+        for (int waited = 0; waited < 30000 && calls.timedWaits.load() < 10; waited += 10) {
+            Sleep(10);
+        }
+        waitsBeforeClose = calls.timedWaits.load();
+        closed = SecondsNow();
+        PostMessageA(window, WM_CLOSE, 0, 0);
+    });
+    EXPECT_EQ(RunFrameLoop(), 0);
+    const double ended = SecondsNow();
+    driver.join();
+    EXPECT_GT(waitsBeforeClose, 0) << "the loop was not paced";
+    EXPECT_LT(ended - closed, 1.0 / 60 + 0.010) << "seconds from WM_CLOSE to the end of the loop";
+}
