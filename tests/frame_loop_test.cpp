@@ -34,6 +34,12 @@ void PostMinimised() {
     PostMessageA(sceneState.hWnd, WM_ACTIVATE, MAKEWPARAM(WA_INACTIVE, 1), 0);
 }
 
+// However slow the machine: the window is closed once enough frames are seen, or at the deadline.
+void CloseAfterFrames(int frames) {
+    RunAfterFrames(frames, PostClose);
+    RunLater(30000, PostClose);
+}
+
 // The field as it should be after `steps` frames from `start`.
 std::vector<SpritePoint> Advanced(std::vector<SpritePoint> start, int steps) {
     for (int i = 0; i < steps; ++i) {
@@ -64,12 +70,6 @@ class FrameLoop : public ::testing::Test {
     ProgramWindowSession session;
     std::vector<SpritePoint> placed;
 };
-
-// However slow the machine: the window is closed once enough frames are seen, or at the deadline.
-void CloseAfterFrames(int frames) {
-    RunAfterFrames(frames, PostClose);
-    RunLater(30000, PostClose);
-}
 
 TEST_F(FrameLoop, DrawsUntilTheWindowIsClosedAndEndsWithZero) {
     CloseAfterFrames(5);
@@ -182,13 +182,6 @@ struct Display {
 
 void PrintTo(const Display& display, std::ostream* out) {
     *out << display.name;
-}
-
-double SecondsNow() {
-    LARGE_INTEGER frequency, counter;
-    QueryPerformanceFrequency(&frequency);
-    QueryPerformanceCounter(&counter);
-    return static_cast<double>(counter.QuadPart) / static_cast<double>(frequency.QuadPart);
 }
 
 struct Mark {

@@ -6,8 +6,8 @@
 // Windows' own. Each name is then redirected to its slot in one table, so that the code still
 // calls glClear, gluPerspective or timeGetTime by its own name.
 //
-// Include this header after any other OpenGL or multimedia header, and in the program's own
-// sources only.
+// Include this header after any other OpenGL or multimedia header: from then on, those names in
+// the file are the table's slots.
 
 #include <windows.h>
 #include <mmsystem.h>

@@ -180,14 +180,7 @@ long long ReadProcessCpuTicks(const LaunchedProgram& program) {
 
 double CpuPercentOver(const LaunchedProgram& program, DWORD milliseconds) {
     const long long start = ReadProcessCpuTicks(program);
-    const DWORD begin = GetTickCount();
-    do {
-        MSG msg;
-        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
-            DispatchMessageA(&msg);
-        }
-        Sleep(10);
-    } while (GetTickCount() - begin < milliseconds);
+    PumpMessagesFor(milliseconds);
     const long long end = ReadProcessCpuTicks(program);
     return start < 0 || end < 0 ? -1.0
                                 : static_cast<double>(end - start) * 10.0 * 100.0 / milliseconds;
@@ -263,4 +256,33 @@ bool RunsUnderEmulation(const LaunchedProgram& program) {
     const std::string directory = FindProcEntryWithToken(program.token);
     return !directory.empty() &&
            ReadWholeFile(directory + "\\cmdline").find("qemu") != std::string::npos;
+}
+
+void PumpMessagesFor(DWORD milliseconds) {
+    const DWORD start = GetTickCount();
+    do {
+        DrainMessages();
+        Sleep(10);
+    } while (GetTickCount() - start < milliseconds);
+}
+
+void DrainMessages() {
+    MSG msg;
+    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        DispatchMessageA(&msg);
+    }
+}
+
+HWND CreateActivationThief() {
+    WNDCLASSA windowClass{};
+    windowClass.lpfnWndProc = DefWindowProcA;
+    windowClass.hInstance = GetModuleHandleA(nullptr);
+    windowClass.lpszClassName = "TovrenTestActivationThief";
+    RegisterClassA(&windowClass);
+    HWND thief =
+        CreateWindowExA(0, windowClass.lpszClassName, "thief", WS_OVERLAPPEDWINDOW | WS_VISIBLE,
+                        900, 600, 100, 100, nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
+    SetForegroundWindow(thief);
+    SetActiveWindow(thief);
+    return thief;
 }

@@ -66,3 +66,10 @@ bool WaitUntilDrawing(HWND window);
 // True when the program's host process is run by qemu-user (32-bit code on a 64-bit-only
 // kernel), which makes it some 30 times slower.
 bool RunsUnderEmulation(const LaunchedProgram& program);
+
+// Dispatches this thread's messages for a while, or until none is left.
+void PumpMessagesFor(DWORD milliseconds);
+void DrainMessages();
+
+// A window of the test's own that takes the activation away from the program's.
+HWND CreateActivationThief();

@@ -65,32 +65,3 @@ void RunAfterFrames(int frames, void (*action)()) {
     const UINT_PTR timer = SetTimer(nullptr, 0, 10, RunPendingAction);
     pendingActions.push_back(PendingAction{timer, action, frames});
 }
-
-void PumpMessagesFor(DWORD milliseconds) {
-    const DWORD start = GetTickCount();
-    do {
-        DrainMessages();
-        Sleep(10);
-    } while (GetTickCount() - start < milliseconds);
-}
-
-void DrainMessages() {
-    MSG msg;
-    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
-        DispatchMessageA(&msg);
-    }
-}
-
-HWND CreateActivationThief() {
-    WNDCLASSA windowClass{};
-    windowClass.lpfnWndProc = DefWindowProcA;
-    windowClass.hInstance = GetModuleHandleA(nullptr);
-    windowClass.lpszClassName = "TovrenTestActivationThief";
-    RegisterClassA(&windowClass);
-    HWND thief =
-        CreateWindowExA(0, windowClass.lpszClassName, "thief", WS_OVERLAPPEDWINDOW | WS_VISIBLE,
-                        900, 600, 100, 100, nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
-    SetForegroundWindow(thief);
-    SetActiveWindow(thief);
-    return thief;
-}

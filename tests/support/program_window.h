@@ -28,10 +28,4 @@ void RunLater(UINT milliseconds, void (*action)());
 // Runs `action` from inside the message loop once `frames` frames have been presented, however
 // long that takes.
 void RunAfterFrames(int frames, void (*action)());
-
-// Dispatches this thread's messages for a while, or until none is left.
-void PumpMessagesFor(DWORD milliseconds);
-void DrainMessages();
-
-// A window of the test's own that takes the activation away from the program's.
-HWND CreateActivationThief();
+#include "support/launched_program.h"

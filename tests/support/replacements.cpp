@@ -211,13 +211,6 @@ BOOL WINAPI PassSetPixelFormat(HDC dc, int format, const PIXELFORMATDESCRIPTOR* 
     });
 }
 
-double SecondsNow() {
-    LARGE_INTEGER frequency, counter;
-    QueryPerformanceFrequency(&frequency);
-    QueryPerformanceCounter(&counter);
-    return static_cast<double>(counter.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
-
 // Returns at the next vertical blank of a display that refreshes `hz` times a second, as a
 // driver that honours the swap interval does.
 void WaitForVerticalBlank(int hz) {
@@ -479,4 +472,11 @@ bool IsClassRegistered(const char* className, HINSTANCE instance) {
 
 bool RunningUnderWine() {
     return GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") != nullptr;
+}
+
+double SecondsNow() {
+    LARGE_INTEGER frequency, counter;
+    QueryPerformanceFrequency(&frequency);
+    QueryPerformanceCounter(&counter);
+    return static_cast<double>(counter.QuadPart) / static_cast<double>(frequency.QuadPart);
 }

@@ -120,6 +120,9 @@ Function RealFunction(const char* dll, const char* name) {
 // "[caption: text] ..." for failure messages.
 std::string DescribeBoxes(const std::vector<RecordedMessageBox>& boxes);
 
+// Seconds on the performance counter.
+double SecondsNow();
+
 // True under Wine (ntdll exports wine_get_version), false on Windows itself.
 bool RunningUnderWine();
 
