@@ -212,12 +212,14 @@ TEST_P(ProgramExecutable, ImportsOnlyWindowsOwnDlls) {
         EXPECT_NE(std::find(allowed.begin(), allowed.end(), dll), allowed.end())
             << dll << " is not one of Windows' own";
     }
-    // The program loads these itself, from the system folder only.
+    // The program loads these itself, from the system folder only: each name is a string of
+    // its own in the image, not only a part of a message.
     const std::string contents(image.bytes.begin(), image.bytes.end());
     for (const char* dll : {"opengl32.dll", "glu32.dll", "winmm.dll"}) {
         EXPECT_EQ(std::find(imports.begin(), imports.end(), dll), imports.end())
             << dll << " is imported at load time";
-        EXPECT_NE(contents.find(dll), std::string::npos) << dll << " is not loaded by name";
+        EXPECT_NE(contents.find('\0' + std::string(dll) + '\0'), std::string::npos)
+            << dll << " is not loaded by name";
     }
 }
 

@@ -5,6 +5,8 @@
 #include <GL/gl.h>
 
 #include <atomic>
+#include <functional>
+#include <optional>
 #include <cstdio>
 #include <thread>
 #include <vector>
@@ -98,6 +100,8 @@ TEST_F(FrameLoop, AHeldEscapeEndsAtTheFirstPassWithNoMessagePendingWithZero) {
 }
 
 TEST_F(FrameLoop, AQuitCodeIsPassedOn) {
+    // Only the system's own, sent, WM_DPICHANGED carries a rectangle: a posted one is dropped.
+    PostMessageA(sceneState.hWnd, WM_DPICHANGED, MAKEWPARAM(144, 144), 1);
     PostQuitMessage(7);
     EXPECT_EQ(RunFrameLoop(), 7);
     EXPECT_EQ(calls.presented.load(), 0);
@@ -109,13 +113,17 @@ std::vector<SpritePoint> fieldWhenRestored;
 TEST_F(FrameLoop, WhileMinimisedNoFrameIsDrawnAndRestoredTheFieldGoesOn) {
     PostMinimised();
     PostEscapeDown(); // held while minimised: nothing happens until restored
-    RunLater(400, [] {
-        framesWhenRestored = calls.presented.load();
-        fieldWhenRestored = CopyPointField();
-        PostEscapeUp();
-        PostMessageA(sceneState.hWnd, WM_ACTIVATE, MAKEWPARAM(WA_ACTIVE, 0), 0);
-        CloseAfterFrames(5);
-    });
+    // Restored once the loop has handled both and gone round a few times more.
+    int passes = 0;
+    RunWhen(
+        [&passes] { return !sceneState.isActive && sceneState.keyDown[VK_ESCAPE] && ++passes > 5; },
+        [] {
+            framesWhenRestored = calls.presented.load();
+            fieldWhenRestored = CopyPointField();
+            PostEscapeUp();
+            PostMessageA(sceneState.hWnd, WM_ACTIVATE, MAKEWPARAM(WA_ACTIVE, 0), 0);
+            CloseAfterFrames(5);
+        });
     EXPECT_EQ(RunFrameLoop(), 0);
 
     EXPECT_EQ(framesWhenRestored.load(), 0);
@@ -144,17 +152,16 @@ TEST_F(FrameLoop, WhileMinimisedTheLoopSleepsAndARestoreWakesItAtOnce) {
     int framesBeforeRestore = -1;
     int framesAfterRestore = -1;
     std::thread driver([&] {
-        Sleep(200); // let the loop reach its wait
+        // The loop has handled the minimise; what it does next is wait.
+        WaitUntil([] { return !sceneState.isActive; }, 30.0);
         const double start = cpuMilliseconds();
-        Sleep(1000);
+        Sleep(1000); // the span over which the idle processor time is measured
         idleCpu = cpuMilliseconds() - start;
         framesBeforeRestore = calls.presented.load();
         // A restore arrives as a sent message, with nothing else to wake the loop.
         SendMessageA(window, WM_ACTIVATE, MAKEWPARAM(WA_ACTIVE, 0), 0);
         // Nothing else would wake a loop that slept through the restore.
-        for (int waited = 0; waited < 30000 && calls.presented.load() <= 3; waited += 10) {
-            Sleep(10);
-        }
+        WaitUntil([] { return calls.presented.load() > 3; }, 30.0);
         framesAfterRestore = calls.presented.load();
         PostMessageA(window, WM_CLOSE, 0, 0);
     });
@@ -168,32 +175,44 @@ TEST_F(FrameLoop, WhileMinimisedTheLoopSleepsAndARestoreWakesItAtOnce) {
     EXPECT_GT(framesAfterRestore, 3) << "the restore did not wake the loop";
 }
 
-// ---- One frame per display refresh, whether or not the driver waits for it ----
+// ---- One frame per refresh of the window's monitor, whether or not the driver waits ----
 
 namespace {
 
-struct Display {
-    const char* name;
-    DWORD reportedHz; // what EnumDisplaySettingsA says; 1 is the hardware's default, 60 Hz
-    int swapHz;       // how SwapBuffers behaves: -1 returns at once, else waits for this rate
-    double rate;      // frames per second the loop should present
-    bool paced;       // whether the loop itself has to wait
+// The frame rate of a span of the run, and what the pacing did meanwhile.
+enum class Waits { Some, None, Either };
+struct Span {
+    double from, to; // seconds from the start of the loop
+    double lowest, highest;
+    Waits waits;
+    int repeats = 1000; // at most this many refreshes that showed no new frame
 };
 
-void PrintTo(const Display& display, std::ostream* out) {
-    *out << display.name;
+// The window's monitors, the first one primary, and how its SwapBuffers behaves (see Fakes).
+struct Row {
+    const char* name;
+    std::vector<FakeMonitor> monitors;
+    int windowMonitor;
+    double swapHz;
+    int queue;
+    double swapWaitsFrom;
+    std::vector<Span> spans;
+    int movedTo = -1;       // at 2 s the window moves to this monitor...
+    double movedSwapHz = 0; // ...whose swap waits for this rate
+    DWORD changedHz = 0;    // at 1 s the display mode changes to this rate
+    bool realTime = false;  // on the performance counter, not the simulated clock
+};
+
+void PrintTo(const Row& row, std::ostream* out) {
+    *out << row.name;
 }
 
 struct Mark {
     double seconds;
     int frames;
     int waits;
+    int repeats;
 };
-Mark settled, finished;
-
-Mark MarkNow() {
-    return Mark{SecondsNow(), calls.presented.load(), calls.timedWaits.load()};
-}
 
 // Seconds that drawing a frame takes on this machine, swap left out. The first frame, in which
 // the driver compiles its pipeline, is left out too.
@@ -208,81 +227,181 @@ double DrawCost() {
     return (SecondsNow() - start) / 20;
 }
 
-struct Measured {
-    double rate; // frames per second
-    int waits;   // timed waits of the pacing
-};
-
-// Runs the loop for 2.8 s and measures the last two, when the pacing has settled.
-Measured RunAndMeasure() {
-    RunLater(800, [] { settled = MarkNow(); });
-    RunLater(2800, [] {
-        finished = MarkNow();
-        PostClose();
-    });
-    EXPECT_EQ(RunFrameLoop(), 0);
-    return Measured{(finished.frames - settled.frames) / (finished.seconds - settled.seconds),
-                    finished.waits - settled.waits};
-}
+constexpr double ntsc = 60000.0 / 1001.0; // 59.94 Hz
+const char* const first = "\\\\.\\DISPLAY1";
+const char* const second = "\\\\.\\DISPLAY2";
 
 } // namespace
 
-class FramePacing : public FrameLoop, public ::testing::WithParamInterface<Display> {};
+class FramePacing : public FrameLoop, public ::testing::WithParamInterface<Row> {};
 
-TEST_P(FramePacing, PresentsOneFramePerRefresh) {
-    const Display& display = GetParam();
-    fakes.displayHz = display.reportedHz;
-    fakes.swapHz = display.swapHz;
-    const bool canKeepUp = DrawCost() * display.rate < 0.7;
-    const auto [rate, waits] = RunAndMeasure();
-    std::printf("%s: %.1f frames/s, %d timed waits\n", display.name, rate, waits);
-    if (!canKeepUp) {
-        // A machine too slow for this rate (32-bit code under emulation): no frame is held back.
-        EXPECT_EQ(waits, 0) << rate << " frames/s";
-        return;
+TEST_P(FramePacing, PresentsOneFramePerRefreshOfTheWindowsMonitor) {
+    const Row& row = GetParam();
+    Replacements monitors({"MonitorFromWindow", "GetMonitorInfoA", "GetDisplayConfigBufferSizes",
+                           "QueryDisplayConfig", "DisplayConfigGetDeviceInfo"});
+    std::optional<SimulatedClock> simulated;
+    if (!row.realTime) {
+        simulated.emplace();
+    } else if (DrawCost() * 60.0 > 0.7) {
+        GTEST_SKIP() << "drawing takes " << DrawCost() * 1000.0
+                     << " ms here: too slow to measure a pace of 60 frames/s on the wall clock";
     }
-    if (display.paced) {
-        EXPECT_NEAR(rate, display.rate, 3.0);
-        EXPECT_GT(waits, 0);
-    } else {
-        EXPECT_GE(rate, 0.95 * display.rate);
-        EXPECT_EQ(waits, 0) << "the swap already waits for the display";
+    fakes.monitors = row.monitors;
+    fakes.windowMonitor = row.windowMonitor;
+    fakes.swapHz = row.swapHz;
+    fakes.queue = row.queue;
+    fakes.swapWaitsFrom = row.swapWaitsFrom;
+
+    double (*const now)() = row.realTime ? SecondsNow : SimulatedClock::Now;
+    const double start = now();
+    const auto at = [&](double seconds, std::function<void()> action) {
+        if (row.realTime) {
+            RunLater(static_cast<UINT>(seconds * 1000.0), std::move(action));
+        } else {
+            SimulatedClock::At(start + seconds, std::move(action));
+        }
+    };
+    std::vector<Mark> marks(2 * row.spans.size());
+    for (std::size_t i = 0; i < marks.size(); ++i) {
+        const Span& span = row.spans[i / 2];
+        at(i % 2 == 0 ? span.from : span.to, [&marks, i, now] {
+            marks[i] = Mark{now(), calls.presented.load(), calls.timedWaits.load(),
+                            calls.repeatedRefreshes};
+        });
+    }
+    if (row.movedTo >= 0) {
+        at(2.0, [&row] {
+            fakes.windowMonitor = row.movedTo;
+            fakes.swapHz = row.movedSwapHz;
+            SetWindowPos(sceneState.hWnd, nullptr, 40, 40, 0, 0,
+                         SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+        });
+    }
+    if (row.changedHz != 0) {
+        at(1.0, [&row] {
+            fakes.monitors[0].wholeHz = row.changedHz;
+            SendMessageA(sceneState.hWnd, WM_DISPLAYCHANGE, 32, MAKELPARAM(800, 600));
+        });
+    }
+    at(row.spans.back().to + 0.01, PostClose);
+    EXPECT_EQ(RunFrameLoop(), 0);
+
+    for (std::size_t i = 0; i < row.spans.size(); ++i) {
+        const Span& span = row.spans[i];
+        const Mark& from = marks[2 * i];
+        const Mark& to = marks[2 * i + 1];
+        const double rate = (to.frames - from.frames) / (to.seconds - from.seconds);
+        const int waits = to.waits - from.waits;
+        std::printf("%s, %.1f-%.1f s: %.2f frames/s, %d timed waits, %d repeated refreshes\n",
+                    row.name, span.from, span.to, rate, waits, to.repeats - from.repeats);
+        EXPECT_GE(rate, span.lowest) << span.from << "-" << span.to << " s";
+        EXPECT_LE(rate, span.highest) << span.from << "-" << span.to << " s";
+        EXPECT_LE(to.repeats - from.repeats, span.repeats) << "refreshes that showed no new frame";
+        if (span.waits == Waits::Some) {
+            EXPECT_GT(waits, 0) << "the pacing did not wait: frames race";
+        } else if (span.waits == Waits::None) {
+            EXPECT_EQ(waits, 0) << "the pacing waited where the swap already waits";
+        }
     }
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Displays, FramePacing,
-    ::testing::Values(Display{"SwapReturnsAtOnceAtTheDefaultRate", 1, -1, 60.0, true},
-                      Display{"SwapReturnsAtOnceAt75Hz", 75, -1, 75.0, true},
-                      Display{"SwapWaitsFor60Hz", 60, 60, 60.0, false},
-                      Display{"SwapWaitsFor144Hz", 144, 144, 144.0, false}),
-    [](const ::testing::TestParamInfo<Display>& param) { return param.param.name; });
+    ::testing::Values(
+        Row{"AtOnceOnTheWallClock",
+            {{first, 1}},
+            0,
+            -1,
+            0,
+            0,
+            {{0.8, 2.8, 57, 63, Waits::Some}},
+            -1,
+            0,
+            0,
+            true},
+        Row{"AtOnceAtTheDefaultRate", {{first, 1}}, 0, -1, 0, 0, {{1, 3, 57, 63, Waits::Some}}},
+        Row{"AtOnceAt75Hz", {{first, 75}}, 0, -1, 0, 0, {{1, 3, 72, 78, Waits::Some}}},
+        Row{"WaitsFor60Hz", {{first, 60}}, 0, 60, 0, 0, {{1, 3, 57, 61, Waits::None}}},
+        Row{"WaitsFor144Hz", {{first, 144}}, 0, 144, 0, 0, {{1, 3, 137, 145, Waits::None}}},
+        Row{"WaitsFor144HzBesideA60HzPrimary",
+            {{first, 60}, {second, 144}},
+            1,
+            144,
+            0,
+            0,
+            {{1, 3, 0.95 * 144, 145, Waits::None}}},
+        Row{"AtOnceOn60HzBesideA144HzPrimary",
+            {{first, 144}, {second, 60}},
+            1,
+            -1,
+            0,
+            0,
+            {{1, 3, 57, 63, Waits::Some}}},
+        Row{"QueuesTwoFramesAt59_94HzOnceUncoveredAfter3s",
+            {{first, 59, 60000, 1001}},
+            0,
+            ntsc,
+            2,
+            3.0,
+            {{3, 13, 0.99 * ntsc, 62, Waits::Either, 1}}},
+        Row{"MovedFromA60HzMonitorToAWaiting144HzOne",
+            {{first, 60}, {second, 144}},
+            0,
+            -1,
+            0,
+            0,
+            {{0.5, 2, 57, 63, Waits::Some}, {2.5, 4, 0.95 * 144, 145, Waits::None}},
+            1,
+            144},
+        Row{"DisplayModeChangedTo30Hz",
+            {{first, 60}},
+            0,
+            -1,
+            0,
+            0,
+            {{1.5, 3, 28, 32, Waits::Some}},
+            -1,
+            0,
+            30}),
+    [](const ::testing::TestParamInfo<Row>& param) { return param.param.name; });
 
-// A display mode changed while running: the pacing follows the new refresh rate.
-TEST_F(FrameLoop, FollowsTheRefreshRateAfterADisplayChange) {
-    fakes.displayHz = 1;
-    fakes.swapHz = -1;
-    RunLater(300, [] {
-        fakes.displayHz = 30;
-        SendMessageA(sceneState.hWnd, WM_DISPLAYCHANGE, 32, MAKELPARAM(800, 600));
+// Where the system refuses the high-resolution timer, the pacing raises the system's timer
+// resolution instead, and gives it back as soon as it lets go and when the loop ends; after the
+// loop, a display change sets nothing up again.
+TEST_F(FrameLoop, GivesBackTheTimerResolutionWhenItLetsGoAndWhenTheLoopEnds) {
+    Replacements timers({"CreateWaitableTimerExW", "timeBeginPeriod", "timeEndPeriod"});
+    SimulatedClock simulated;
+    fakes.swapHz = 60;
+    fakes.swapWaitsFrom = 1.0; // returns at once, then waits for the display
+    FailAt("CreateWaitableTimerExW", 1);
+    std::size_t raised = 0, lowered = 0;
+    SimulatedClock::At(3.0, [&] {
+        raised = CallsOf("timeBeginPeriod").size();
+        lowered = CallsOf("timeEndPeriod").size();
+        FailAt("CreateWaitableTimerExW", 1);
+        fakes.swapHz = -1; // returns at once again: paced once more
     });
-    const Measured measured = RunAndMeasure();
-    EXPECT_NEAR(measured.rate, 30.0, 2.0);
-    EXPECT_GT(measured.waits, 0);
+    SimulatedClock::At(4.0, PostClose);
+    EXPECT_EQ(RunFrameLoop(), 0);
+    EXPECT_EQ(raised, 1u) << "the pacing did not engage";
+    EXPECT_EQ(lowered, 1u) << "the timer resolution was not given back when the pacing let go";
+    EXPECT_EQ(CallsOf("timeBeginPeriod").size(), 2u);
+    EXPECT_EQ(CallsOf("timeEndPeriod").size(), 2u) << "nor when the loop ended";
+
+    calls.log.clear();
+    SendMessageA(sceneState.hWnd, WM_DISPLAYCHANGE, 32, MAKELPARAM(800, 600));
+    ExpectCalls({}, calls.log);
 }
 
 // While the loop waits out a refresh, closing the window still ends it at once.
 TEST_F(FrameLoop, EndsWithinOneRefreshWhilePaced) {
-    fakes.displayHz = 1; // 60 Hz
     fakes.swapHz = -1;
     HWND window = sceneState.hWnd;
     double closed = 0.0;
     int waitsBeforeClose = 0;
     std::thread driver([&] {
         // Once the pacing is waiting; the first frames can take long under emulation.
-        for (int waited = 0; waited < 30000 && calls.timedWaits.load() < 10; waited += 10) {
-            Sleep(10);
-        }
+        WaitUntil([] { return calls.timedWaits.load() >= 10; }, 30.0);
         waitsBeforeClose = calls.timedWaits.load();
         closed = SecondsNow();
         PostMessageA(window, WM_CLOSE, 0, 0);

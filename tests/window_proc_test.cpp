@@ -4,7 +4,6 @@
 
 #include <GL/gl.h>
 
-#include <algorithm>
 #include <string>
 
 #include "shell/main.h"
@@ -33,30 +32,23 @@ class WindowProcedure : public ::testing::Test {
     // DefWindowProcA replaced, for cases that must or must not reach it.
     LRESULT SendCountingDefault(UINT message, WPARAM wParam, LPARAM lParam) {
         Replacements replaced({"DefWindowProcA"});
-        EXPECT_TRUE(replaced.installed());
         return Send(message, wParam, lParam);
     }
 
     static int DefaultProcCalls() {
-        return static_cast<int>(
-            std::count_if(calls.log.begin(), calls.log.end(), [](const std::string& call) {
-                return call.rfind("DefWindowProcA", 0) == 0;
-            }));
+        return static_cast<int>(CallsOf("DefWindowProcA").size());
     }
 
     ProgramWindowSession session;
     HWND window = nullptr;
 };
 
-TEST_F(WindowProcedure, StartsActiveWithNoKeyDown) {
+TEST_F(WindowProcedure, StartsActiveWithNoKeyDownAndActivationFollowsOnlyTheMinimisedFlag) {
     // Window creation and showing already sent WM_ACTIVATE (active, not minimised).
     EXPECT_TRUE(sceneState.isActive);
     for (bool down : sceneState.keyDown) {
         ASSERT_FALSE(down);
     }
-}
-
-TEST_F(WindowProcedure, ActivationFollowsOnlyTheMinimisedFlag) {
     EXPECT_EQ(Send(WM_ACTIVATE, MAKEWPARAM(WA_INACTIVE, 1), 0), 0);
     EXPECT_FALSE(sceneState.isActive);
     EXPECT_EQ(Send(WM_ACTIVATE, MAKEWPARAM(WA_ACTIVE, 0), 0), 0);

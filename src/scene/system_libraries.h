@@ -15,43 +15,58 @@
 #include <GL/gl.h>
 #include <GL/glu.h>
 
+// Every entry point the program takes from the three DLLs, each once: the table's slots, the
+// loading loop and the tests' lookup of a slot by name are all made from this list.
+#define TOVREN_SYSTEM_ENTRY_POINTS(X)                                                              \
+    X("opengl32.dll", wglCreateContext)                                                            \
+    X("opengl32.dll", wglDeleteContext)                                                            \
+    X("opengl32.dll", wglMakeCurrent)                                                              \
+    X("opengl32.dll", wglGetCurrentContext)                                                        \
+    X("opengl32.dll", wglGetCurrentDC)                                                             \
+    X("opengl32.dll", wglGetProcAddress)                                                           \
+    X("opengl32.dll", glGetString)                                                                 \
+    X("opengl32.dll", glShadeModel)                                                                \
+    X("opengl32.dll", glEnable)                                                                    \
+    X("opengl32.dll", glDisable)                                                                   \
+    X("opengl32.dll", glClearColor)                                                                \
+    X("opengl32.dll", glClearDepth)                                                                \
+    X("opengl32.dll", glDepthFunc)                                                                 \
+    X("opengl32.dll", glHint)                                                                      \
+    X("opengl32.dll", glViewport)                                                                  \
+    X("opengl32.dll", glMatrixMode)                                                                \
+    X("opengl32.dll", glLoadIdentity)                                                              \
+    X("opengl32.dll", glClear)                                                                     \
+    X("opengl32.dll", glTranslatef)                                                                \
+    X("opengl32.dll", glColor3f)                                                                   \
+    X("opengl32.dll", glPointSize)                                                                 \
+    X("opengl32.dll", glBegin)                                                                     \
+    X("opengl32.dll", glVertex3f)                                                                  \
+    X("opengl32.dll", glEnd)                                                                       \
+    X("glu32.dll", gluPerspective)                                                                 \
+    X("winmm.dll", timeGetTime)                                                                    \
+    X("winmm.dll", timeBeginPeriod)                                                                \
+    X("winmm.dll", timeEndPeriod)
+
 // Each slot has the exact type of the function it holds, calling convention included.
 struct SystemLibraries {
-    // opengl32.dll
-    decltype(&::wglCreateContext) wglCreateContext;
-    decltype(&::wglDeleteContext) wglDeleteContext;
-    decltype(&::wglMakeCurrent) wglMakeCurrent;
-    decltype(&::wglGetCurrentContext) wglGetCurrentContext;
-    decltype(&::wglGetCurrentDC) wglGetCurrentDC;
-    decltype(&::wglGetProcAddress) wglGetProcAddress;
-    decltype(&::glGetString) glGetString;
-    decltype(&::glShadeModel) glShadeModel;
-    decltype(&::glEnable) glEnable;
-    decltype(&::glDisable) glDisable;
-    decltype(&::glClearColor) glClearColor;
-    decltype(&::glClearDepth) glClearDepth;
-    decltype(&::glDepthFunc) glDepthFunc;
-    decltype(&::glHint) glHint;
-    decltype(&::glViewport) glViewport;
-    decltype(&::glMatrixMode) glMatrixMode;
-    decltype(&::glLoadIdentity) glLoadIdentity;
-    decltype(&::glClear) glClear;
-    decltype(&::glTranslatef) glTranslatef;
-    decltype(&::glColor3f) glColor3f;
-    decltype(&::glPointSize) glPointSize;
-    decltype(&::glBegin) glBegin;
-    decltype(&::glVertex3f) glVertex3f;
-    decltype(&::glEnd) glEnd;
-    // glu32.dll
-    decltype(&::gluPerspective) gluPerspective;
-    // winmm.dll
-    decltype(&::timeGetTime) timeGetTime;
-    decltype(&::timeBeginPeriod) timeBeginPeriod;
-    decltype(&::timeEndPeriod) timeEndPeriod;
+#define TOVREN_SLOT(dll, name) decltype(&::name) name;
+    TOVREN_SYSTEM_ENTRY_POINTS(TOVREN_SLOT)
+#undef TOVREN_SLOT
 };
 
 // The one table of the process. Tests replace its slots to inject faults.
 extern SystemLibraries systemLibraries;
+
+// One entry point: where it comes from and the slot it fills.
+struct SystemEntryPoint {
+    const char* dll;
+    const char* name;
+    void** slot;
+};
+#define TOVREN_COUNT(dll, name) +1
+constexpr int systemEntryPointCount = 0 TOVREN_SYSTEM_ENTRY_POINTS(TOVREN_COUNT);
+#undef TOVREN_COUNT
+extern const SystemEntryPoint systemEntryPoints[systemEntryPointCount];
 
 // Loads the three DLLs from the system folder and fills every slot. On failure it has told the
 // user which library could not be loaded, and returns false. Call it once, before anything else

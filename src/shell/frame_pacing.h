@@ -1,24 +1,41 @@
 #pragma once
 
-// Keeps the frame loop to one frame per display refresh where the driver ignores the swap
-// interval (vertical sync forced off, virtual and remote displays) and so lets SwapBuffers return
-// at once. Where the swap interval works, SwapBuffers already waits for the display and nothing
-// here waits at all.
-//
-// The two cases are told apart from the time between presented frames: the pacing engages once
-// frames keep coming well inside the refresh period, and lets go once they stop doing so (the
-// swap has begun to wait, or the frames have grown too slow to need a limit).
+#include <windows.h>
 
-// Call once the frame has been presented.
-void NoteFramePresented();
+// Keeps the frame loop to one frame per refresh of the window's monitor where the driver ignores
+// the swap interval (vertical sync forced off, virtual and remote displays) and so lets
+// SwapBuffers return at once. Where the driver waits for the display, even only once it has a
+// few frames queued, the loop adds no wait of its own.
+//
+// The pacing engages once frames keep coming well inside the refresh period, and lets go as soon
+// as SwapBuffers is seen waiting for the display. While engaged it runs a little ahead of the
+// display, so that a driver that queues frames fills its queue and shows that it waits.
+
+// The clock and the sleep the pacing runs on: the performance counter, and a waitable timer that
+// any input or message cuts short. Set once; tests set their own.
+struct PacingClock {
+    double (*now)(); // seconds
+    // Sleeps on the timer for `seconds`. True when the time has passed, false when a message came
+    // first.
+    bool (*sleep)(HANDLE timer, double seconds);
+};
+extern PacingClock pacingClock;
 
 // Call before drawing a frame. Returns true when the frame is due. Otherwise it has slept until
 // the frame became due or a message arrived, whichever came first, and returns false: handle the
 // messages and ask again.
 bool WaitUntilFrameDue();
 
-// Reads the display's refresh rate again (the display mode changed).
-void ReadDisplayRefreshRate();
+// Call once the frame is drawn, just before presenting it, and once it has been presented.
+void NoteFrameDrawn();
+void NoteFramePresented();
 
-// Releases the timer and the timer resolution the pacing may have taken; it starts afresh.
+// The window moved: the refresh rate is read again when it is now on another monitor.
+void NoteWindowMoved();
+
+// The display mode, the monitors or the window's DPI changed: the refresh rate is read again.
+void NoteDisplayChanged();
+
+// Releases the timer and the timer resolution the pacing may have taken; the next frame loop
+// starts afresh, and display changes until then change nothing.
 void StopFramePacing();

@@ -7,12 +7,21 @@
 //  - Escape ends the program with exit code 0, as closing the window does, whatever message
 //    happened to be retrieved last.
 //  - Minimised, the loop sleeps until a message arrives instead of polling.
-//  - Frames are paced to the display's refresh rate where the driver ignores the swap interval
-//    (shell/frame_pacing.*); where it honours it, nothing waits but SwapBuffers.
+//  - Frames are paced to the refresh rate of the window's monitor where the driver ignores the
+//    swap interval (shell/frame_pacing.*); where it waits for the display, even only once it
+//    has frames queued, nothing waits but SwapBuffers.
 //  - OpenGL, GLU and the multimedia timer are loaded from the system folder, never imported
 //    (scene/system_libraries.*).
 //  - Screen-saver and monitor power-down requests are recognised with the system's low four bits
 //    of wParam masked off, as Windows documents.
+//  - The client area is 800 x 600 physical pixels on a scaled display, on whatever monitor the
+//    window opens or is moved to: the program is aware of each monitor's DPI, corrects the
+//    outer size where the frame at the monitor's DPI differs from the one it measured, and
+//    keeps the client area when the window moves to a monitor of another DPI.
+//  - A posted WM_DPICHANGED is dropped, not dispatched: the system sends the real one, and a
+//    posted one's lParam is no rectangle to read.
+//  - The teardown releases the rendering context with wglMakeCurrent(NULL, NULL) only when it
+//    is current: a context that never became current has nothing to release.
 
 #include "shell/main.h"
 
@@ -82,9 +91,20 @@ LRESULT CALLBACK MainWindowProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lPar
         ResizeScene(LOWORD(lParam), HIWORD(lParam));
         return 0;
 
-    case WM_DISPLAYCHANGE:
-        ReadDisplayRefreshRate(); // the pacing follows the new mode; the default handling stays
+    case WM_MOVE:
+        NoteWindowMoved(); // the pacing follows the monitor; the default handling stays
         break;
+
+    case WM_DISPLAYCHANGE:
+        NoteDisplayChanged(); // the pacing follows the new mode; the default handling stays
+        break;
+
+    case WM_DPICHANGED:
+        // The message's lParam is the system's suggested rectangle.
+        // NOLINTNEXTLINE(performance-no-int-to-ptr)
+        KeepClientAreaAtNewDpi(hWnd, *reinterpret_cast<const RECT*>(lParam));
+        NoteDisplayChanged();
+        return 0;
     }
     return DefWindowProcA(hWnd, uMsg, wParam, lParam);
 }
@@ -100,8 +120,12 @@ int RunFrameLoop() {
                 exitCode = static_cast<int>(msg.wParam);
                 break;
             }
-            TranslateMessage(&msg);
-            DispatchMessageA(&msg);
+            // NOTE: the system sends WM_DPICHANGED, never posts it: a posted one is not the
+            // system's, and its lParam is no rectangle to read.
+            if (msg.message != WM_DPICHANGED) {
+                TranslateMessage(&msg);
+                DispatchMessageA(&msg);
+            }
             continue;
         }
 
@@ -121,6 +145,7 @@ int RunFrameLoop() {
             continue; // a message came first
         }
         DrawScene();
+        NoteFrameDrawn();
         SwapBuffers(sceneState.hDC); // waits for the display refresh under a swap interval of 1
         NoteFramePresented();
     }

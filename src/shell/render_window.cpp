@@ -79,6 +79,23 @@ PIXELFORMATDESCRIPTOR DescribeRequestedPixelFormat(int bits) {
     return descriptor;
 }
 
+// NOTE: AdjustWindowRectEx measures the frame at the system's DPI. The window is aware of each
+// monitor's DPI, so on a monitor of another DPI its frame differs and the client area misses the
+// size asked for: the outer size is corrected by the difference, where there is one.
+void FitClientArea(HWND window, int width, int height) {
+    RECT client{};
+    RECT frame{};
+    GetClientRect(window, &client);
+    GetWindowRect(window, &frame);
+    const int missingWidth = width - (client.right - client.left);
+    const int missingHeight = height - (client.bottom - client.top);
+    if (missingWidth != 0 || missingHeight != 0) {
+        SetWindowPos(window, nullptr, 0, 0, frame.right - frame.left + missingWidth,
+                     frame.bottom - frame.top + missingHeight,
+                     SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    }
+}
+
 } // namespace
 
 bool CreateRenderWindow(const char* title, int width, int height, int bits, bool fullscreen) {
@@ -123,6 +140,7 @@ bool CreateRenderWindow(const char* title, int width, int height, int bits, bool
     if (!sceneState.hWnd) {
         return FailCreation("Window Creation Error.");
     }
+    FitClientArea(sceneState.hWnd, width, height);
 
     sceneState.hDC = GetDC(sceneState.hWnd);
     if (!sceneState.hDC) {
@@ -197,5 +215,16 @@ void DestroyRenderWindow() {
             ReportShutdownError("Could Not Unregister Class.");
         }
         sceneState.hInstance = nullptr;
+    }
+}
+
+void KeepClientAreaAtNewDpi(HWND window, const RECT& suggested) {
+    RECT client{};
+    GetClientRect(window, &client);
+    // The suggestion scales the whole window to the new DPI, client area included.
+    SetWindowPos(window, nullptr, suggested.left, suggested.top, suggested.right - suggested.left,
+                 suggested.bottom - suggested.top, SWP_NOZORDER | SWP_NOACTIVATE);
+    if (!IsZoomed(window)) { // a maximised window fills its monitor, whatever its DPI
+        FitClientArea(window, client.right - client.left, client.bottom - client.top);
     }
 }

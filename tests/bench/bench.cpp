@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdlib>
 #include <cstdio>
 #include <cstring>
 #include <functional>
@@ -248,14 +249,14 @@ void MeasureIdle(Json& json) {
         std::printf("could not start the program\n");
         return;
     }
-    PumpMessagesFor(500);
-    const double shown = CpuPercentOver(program, 5000);
+    PumpMessagesFor(0.5);
+    const double shown = CpuPercentOver(program, 5.0);
 
     // Minimised, and the activation moved to a window of the benchmark's own, as Windows does.
     ShowWindow(program.window, SW_MINIMIZE);
     HWND other = CreateActivationThief();
-    PumpMessagesFor(500);
-    const double minimised = CpuPercentOver(program, 5000);
+    PumpMessagesFor(0.5);
+    const double minimised = CpuPercentOver(program, 5.0);
     DestroyWindow(other);
     PostMessageA(program.window, WM_CLOSE, 0, 0);
     WaitForExitCode(program, 10000);
@@ -278,6 +279,13 @@ struct Resources {
 };
 
 std::string benchToken; // in this process's command line, to find it in /proc
+
+// A field of /proc/<pid>/status in kB (for instance "RssAnon:"), or -1.
+double ReadStatusKilobytes(const std::string& token, const char* field) {
+    const std::string status = ReadProcFile(token, "status");
+    const std::size_t at = status.find(field);
+    return at == std::string::npos ? -1.0 : std::atof(status.c_str() + at + std::strlen(field));
+}
 
 // Wine answers GetProcessHandleCount with 0; its system process list has a handle figure (the
 // size of the process's handle table, which a leak makes grow).
@@ -310,7 +318,7 @@ Resources ReadResources() {
     if (GetProcessMemoryInfo(GetCurrentProcess(), &memory, sizeof(memory))) {
         resources.workingSet = static_cast<double>(memory.WorkingSetSize);
     }
-    resources.privateKilobytes = static_cast<double>(ReadProcStatusField(benchToken, "RssAnon:"));
+    resources.privateKilobytes = ReadStatusKilobytes(benchToken, "RssAnon:");
     resources.handles = HandleTableSize();
     resources.gdiObjects = GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS);
     resources.userObjects = GetGuiResources(GetCurrentProcess(), GR_USEROBJECTS);
@@ -327,6 +335,7 @@ void MeasureEndurance(Json& json) {
     FreshState fresh;
     Replacements replaced({"SwapBuffers", "EnumDisplaySettingsA"});
     fakes.displayHz = 100000;
+    calls.recording = false; // 200,000 entries would be the only thing that grows
     RunAfterFrames(warmUpFrames, [] { afterWarmUp = ReadResources(); });
     RunAfterFrames(enduranceFrames, [] {
         atTheEnd = ReadResources();
@@ -370,6 +379,11 @@ int main(int argc, char** argv) {
     // An optional second argument picks parts: frames, startup, idle, endurance.
     const std::string parts = argc > 2 ? argv[2] : "frames startup idle endurance";
     Json json;
+    // What ran this process, read from its own /proc entry: under emulation only ratios mean
+    // anything.
+    const char* run = RunsUnderEmulation(benchToken) ? "emulated by qemu-user" : "native";
+    std::printf("run: %s %s\n", sizeof(void*) == 8 ? "64-bit," : "32-bit,", run);
+    json.Add("run", run);
     if (parts.find("frames") != std::string::npos) {
         MeasureFrames(json);
     }

@@ -5,6 +5,8 @@
 #include <cstring>
 #include <sstream>
 
+#include "support/replacements.h"
+
 namespace {
 
 std::string ReadWholeFile(const std::string& path) {
@@ -23,59 +25,63 @@ std::string ReadWholeFile(const std::string& path) {
     return contents;
 }
 
-// Wine's host processes are Linux processes; the Z: drive reaches their /proc entries.
-std::string FindProcEntryWithToken(const std::string& token) {
-    WIN32_FIND_DATAA entry;
-    HANDLE search = FindFirstFileA("Z:\\proc\\*", &entry);
-    if (search == INVALID_HANDLE_VALUE) {
-        return {};
+// CPU time of the program's host process in 1/100 s, from /proc (Wine reads zero for another
+// process's GetProcessTimes); -1 when it cannot be read.
+long long ReadCpuTicks(const LaunchedProgram& program) {
+    const std::string stat = ReadProcFile(program.token, "stat");
+    // After the parenthesised command name come the state (field 3) and, as fields 14 and 15,
+    // user and system time.
+    std::istringstream fields(stat.substr(stat.rfind(')') + 1));
+    std::string field;
+    long long ticks = 0;
+    for (int number = 3; fields >> field && number <= 15; ++number) {
+        ticks += number >= 14 ? std::atoll(field.c_str()) : 0;
     }
-    std::string found;
-    do {
-        if (entry.cFileName[0] < '0' || entry.cFileName[0] > '9') {
-            continue;
-        }
-        std::string directory = "Z:\\proc\\";
-        directory += entry.cFileName;
-        const std::string commandLine = ReadWholeFile(directory + "\\cmdline");
-        if (commandLine.find(token) != std::string::npos) {
-            found = directory;
-        }
-    } while (found.empty() && FindNextFileA(search, &entry));
-    FindClose(search);
-    return found;
+    return stat.empty() ? -1 : ticks;
 }
 
-struct WindowSearch {
-    DWORD processId;
-    HWND found;
-};
-
-BOOL CALLBACK MatchProgramWindow(HWND window, LPARAM parameter) {
-    auto* search = reinterpret_cast<WindowSearch*>(parameter);
-    DWORD owner = 0;
-    GetWindowThreadProcessId(window, &owner);
-    char className[32] = {}, title[32] = {};
-    GetClassNameA(window, className, sizeof(className));
-    GetWindowTextA(window, title, sizeof(title));
-    if (owner == search->processId && std::strcmp(className, "OpenGL") == 0 &&
-        std::strcmp(title, "Tovren") == 0) {
-        search->found = window;
-        return FALSE;
+HWND FindShownProgramWindow(DWORD processId) {
+    for (HWND window = FindWindowA("OpenGL", "Tovren"); window != nullptr;
+         window = FindWindowExA(nullptr, window, "OpenGL", "Tovren")) {
+        DWORD owner = 0;
+        GetWindowThreadProcessId(window, &owner);
+        // The process check keeps the test's own windows of the same class out; the window
+        // exists a little before it is shown.
+        if (owner == processId && IsWindowVisible(window)) {
+            return window;
+        }
     }
-    return TRUE;
+    return nullptr;
 }
 
 } // namespace
 
+bool WaitUntil(const std::function<bool()>& condition, double seconds) {
+    const double deadline = SecondsNow() + seconds;
+    for (;;) {
+        MSG msg;
+        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            DispatchMessageA(&msg);
+        }
+        if (condition()) {
+            return true;
+        }
+        if (SecondsNow() >= deadline) {
+            return false;
+        }
+        Sleep(10);
+    }
+}
+
+void PumpMessagesFor(double seconds) {
+    WaitUntil([] { return false; }, seconds);
+}
+
 std::string BuildFolder() {
     char path[MAX_PATH] = {};
     GetModuleFileNameA(nullptr, path, MAX_PATH);
-    char* lastSlash = std::strrchr(path, '\\');
-    if (lastSlash) {
-        lastSlash[1] = '\0';
-    }
-    return path;
+    std::string folder = path;
+    return folder.substr(0, folder.rfind('\\') + 1);
 }
 
 bool StartProcess(std::string commandLine, PROCESS_INFORMATION& process) {
@@ -95,19 +101,11 @@ bool StartProcess(std::string commandLine, PROCESS_INFORMATION& process) {
 }
 
 DWORD RunToExit(const std::string& commandLine, DWORD milliseconds) {
-    PROCESS_INFORMATION process{};
-    if (!StartProcess(commandLine, process)) {
+    LaunchedProgram run;
+    if (!StartProcess(commandLine, run.process)) {
         return 0xFFFFFFFF;
     }
-    DWORD code = 0xFFFFFFFF;
-    if (WaitForSingleObject(process.hProcess, milliseconds) == WAIT_OBJECT_0) {
-        GetExitCodeProcess(process.hProcess, &code);
-    } else {
-        TerminateProcess(process.hProcess, code);
-    }
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
-    return code;
+    return static_cast<DWORD>(WaitForExitCode(run, milliseconds));
 }
 
 bool LaunchProgram(LaunchedProgram& program, const std::string& path) {
@@ -118,22 +116,13 @@ bool LaunchProgram(LaunchedProgram& program, const std::string& path) {
         return false;
     }
     // A generous deadline: under emulation a start takes seconds.
-    for (int tries = 0; tries < 1200 && !program.window; ++tries) {
-        if (WaitForSingleObject(program.process.hProcess, 0) == WAIT_OBJECT_0) {
-            return false; // ended before showing a window
-        }
-        // FindWindowA finds it by class and title; the process check keeps the test's own
-        // windows of the same class out.
-        if (FindWindowA("OpenGL", "Tovren")) {
-            WindowSearch search{program.process.dwProcessId, nullptr};
-            EnumWindows(MatchProgramWindow, reinterpret_cast<LPARAM>(&search));
-            // Found once shown: the window exists a little before it is.
-            program.window = search.found && IsWindowVisible(search.found) ? search.found : nullptr;
-        }
-        if (!program.window) {
-            Sleep(50);
-        }
-    }
+    WaitUntil(
+        [&] {
+            program.window = FindShownProgramWindow(program.process.dwProcessId);
+            return program.window != nullptr ||
+                   WaitForSingleObject(program.process.hProcess, 0) == WAIT_OBJECT_0;
+        },
+        60.0);
     return program.window != nullptr;
 }
 
@@ -153,50 +142,33 @@ long WaitForExitCode(LaunchedProgram& program, DWORD milliseconds) {
     return result;
 }
 
-long long ReadProcessCpuTicks(const LaunchedProgram& program) {
-    const std::string directory = FindProcEntryWithToken(program.token);
-    if (directory.empty()) {
-        return -1;
-    }
-    const std::string stat = ReadWholeFile(directory + "\\stat");
-    // After the parenthesised command name come the state (field 3) and, as fields 14 and 15,
-    // user and system time.
-    const std::size_t close = stat.rfind(')');
-    if (close == std::string::npos) {
-        return -1;
-    }
-    std::istringstream fields(stat.substr(close + 1));
-    std::string field;
-    long long userTicks = -1, systemTicks = -1;
-    for (int number = 3; fields >> field && number <= 15; ++number) {
-        if (number == 14) {
-            userTicks = std::atoll(field.c_str());
-        } else if (number == 15) {
-            systemTicks = std::atoll(field.c_str());
+std::string ReadProcFile(const std::string& token, const char* file) {
+    WIN32_FIND_DATAA entry;
+    HANDLE search = FindFirstFileA("Z:\\proc\\*", &entry);
+    std::string contents;
+    for (bool more = search != INVALID_HANDLE_VALUE; more && contents.empty();
+         more = FindNextFileA(search, &entry)) {
+        const std::string directory = std::string("Z:\\proc\\") + entry.cFileName + "\\";
+        if (entry.cFileName[0] >= '0' && entry.cFileName[0] <= '9' &&
+            ReadWholeFile(directory + "cmdline").find(token) != std::string::npos) {
+            contents = ReadWholeFile(directory + file);
         }
     }
-    return userTicks < 0 || systemTicks < 0 ? -1 : userTicks + systemTicks;
+    if (search != INVALID_HANDLE_VALUE) {
+        FindClose(search);
+    }
+    return contents;
 }
 
-double CpuPercentOver(const LaunchedProgram& program, DWORD milliseconds) {
-    const long long start = ReadProcessCpuTicks(program);
-    PumpMessagesFor(milliseconds);
-    const long long end = ReadProcessCpuTicks(program);
-    return start < 0 || end < 0 ? -1.0
-                                : static_cast<double>(end - start) * 10.0 * 100.0 / milliseconds;
+double CpuPercentOver(const LaunchedProgram& program, double seconds) {
+    const long long start = ReadCpuTicks(program);
+    PumpMessagesFor(seconds);
+    const long long end = ReadCpuTicks(program);
+    return start < 0 || end < 0 ? -1.0 : static_cast<double>(end - start) / seconds;
 }
 
-long long ReadProcStatusField(const std::string& token, const char* field) {
-    const std::string directory = FindProcEntryWithToken(token);
-    if (directory.empty()) {
-        return -1;
-    }
-    const std::string status = ReadWholeFile(directory + "\\status");
-    const std::size_t at = status.find(field);
-    if (at == std::string::npos) {
-        return -1;
-    }
-    return std::atoll(status.c_str() + at + std::strlen(field));
+bool RunsUnderEmulation(const std::string& token) {
+    return ReadProcFile(token, "cmdline").find("qemu") != std::string::npos;
 }
 
 Capture CaptureClientArea(HWND window) {
@@ -210,7 +182,6 @@ Capture CaptureClientArea(HWND window) {
     if (capture.width <= 0 || capture.height <= 0) {
         return capture;
     }
-
     BITMAPINFO info{};
     info.bmiHeader.biSize = sizeof(info.bmiHeader);
     info.bmiHeader.biWidth = capture.width;
@@ -235,42 +206,14 @@ Capture CaptureClientArea(HWND window) {
     return capture;
 }
 
-bool DisplayedFrameChanges(HWND window) {
-    const Capture first = CaptureClientArea(window);
-    Sleep(200);
-    const Capture second = CaptureClientArea(window);
-    return !first.pixels.empty() && first.pixels != second.pixels;
-}
-
 bool WaitUntilDrawing(HWND window) {
-    const DWORD start = GetTickCount();
-    while (!DisplayedFrameChanges(window)) {
-        if (GetTickCount() - start > 60000) {
-            return false;
-        }
-    }
-    return true;
-}
-
-bool RunsUnderEmulation(const LaunchedProgram& program) {
-    const std::string directory = FindProcEntryWithToken(program.token);
-    return !directory.empty() &&
-           ReadWholeFile(directory + "\\cmdline").find("qemu") != std::string::npos;
-}
-
-void PumpMessagesFor(DWORD milliseconds) {
-    const DWORD start = GetTickCount();
-    do {
-        DrainMessages();
-        Sleep(10);
-    } while (GetTickCount() - start < milliseconds);
-}
-
-void DrainMessages() {
-    MSG msg;
-    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
-        DispatchMessageA(&msg);
-    }
+    const Capture first = CaptureClientArea(window);
+    return WaitUntil(
+        [&] {
+            const Capture now = CaptureClientArea(window);
+            return !now.pixels.empty() && now.pixels != first.pixels;
+        },
+        60.0);
 }
 
 HWND CreateActivationThief() {

@@ -1,11 +1,12 @@
 #pragma once
 
 // The real tovren.exe, started as a separate process beside the test executable and driven
-// from outside, as a user or the system would.
+// from outside, as a user or the system would; and the waiting that goes with it.
 
 #include <windows.h>
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -15,6 +16,11 @@ struct LaunchedProgram {
     // Passed on the command line, which the program ignores, to find its Wine process in /proc.
     std::string token;
 };
+
+// Handles this thread's messages and asks `condition` every 10 ms until it holds (true) or
+// `seconds` have passed (false): the one way the tests wait for anything.
+bool WaitUntil(const std::function<bool()>& condition, double seconds);
+void PumpMessagesFor(double seconds);
 
 // The folder of the test executable, with a trailing backslash; the programs are built there.
 std::string BuildFolder();
@@ -36,17 +42,18 @@ bool LaunchProgram(LaunchedProgram& program,
 // ended by force).
 long WaitForExitCode(LaunchedProgram& program, DWORD milliseconds);
 
-// CPU time of the program's host process in 1/100 s, read from /proc (Wine reads zero for
-// another process's GetProcessTimes). -1 when it cannot be read.
-long long ReadProcessCpuTicks(const LaunchedProgram& program);
+// A file of /proc/<pid>/ ("stat", "status", "cmdline") of the Wine process whose command line
+// contains `token`: Wine's host processes are Linux processes, reached through drive Z:. Empty
+// when there is none.
+std::string ReadProcFile(const std::string& token, const char* file);
 
-// Processor time of the program's host process over the next `milliseconds` (messages of this
-// thread are handled meanwhile), in per cent of one core; -1 when it cannot be read.
-double CpuPercentOver(const LaunchedProgram& program, DWORD milliseconds);
+// Processor time of the program's host process over the next `seconds` (messages of this thread
+// are handled meanwhile), in per cent of one core; -1 when it cannot be read.
+double CpuPercentOver(const LaunchedProgram& program, double seconds);
 
-// A field of /proc/<pid>/status (for instance "RssAnon:", in kB) of the Wine process whose
-// command line contains `token`, or -1.
-long long ReadProcStatusField(const std::string& token, const char* field);
+// True when the process with the token is run by qemu-user (32-bit code on a 64-bit-only
+// kernel), which makes it some 30 times slower.
+bool RunsUnderEmulation(const std::string& token);
 
 // The window's client area as the display shows it, as 0xAARRGGBB, top row first.
 struct Capture {
@@ -56,20 +63,9 @@ struct Capture {
 };
 Capture CaptureClientArea(HWND window);
 
-// True when two captures of the window's client area 200 ms apart differ: it is drawing.
-bool DisplayedFrameChanges(HWND window);
-
-// Waits, 60 s at most, until the window is drawing (its first frame can take seconds under
-// emulation). True when it is.
+// Waits, 60 s at most, until what the window shows changes: it is drawing (its first frame can
+// take seconds under emulation). True when it is.
 bool WaitUntilDrawing(HWND window);
-
-// True when the program's host process is run by qemu-user (32-bit code on a 64-bit-only
-// kernel), which makes it some 30 times slower.
-bool RunsUnderEmulation(const LaunchedProgram& program);
-
-// Dispatches this thread's messages for a while, or until none is left.
-void PumpMessagesFor(DWORD milliseconds);
-void DrainMessages();
 
 // A window of the test's own that takes the activation away from the program's.
 HWND CreateActivationThief();

@@ -1,24 +1,23 @@
 #include "support/program_window.h"
 
+#include <algorithm>
+
 #include "scene/renderer.h"
+#include "shell/frame_pacing.h"
 #include "shell/render_window.h"
 #include "shell/settings.h"
 #include "shell/state.h"
 
 namespace {
 
-struct PendingAction {
-    UINT_PTR timer;
-    void (*action)();
-    int afterFrames; // 0: when the timer fires
-};
-std::vector<PendingAction> pendingActions;
+// Actions waiting for their condition, looked at every 10 ms from inside the message loop.
+std::vector<std::pair<std::function<bool()>, std::function<void()>>> pendingActions;
+UINT_PTR pendingTimer = 0;
 
-void CALLBACK RunPendingAction(HWND, UINT, UINT_PTR timer, DWORD) {
+void CALLBACK RunDueActions(HWND, UINT, UINT_PTR, DWORD) {
     for (auto it = pendingActions.begin(); it != pendingActions.end(); ++it) {
-        if (it->timer == timer && calls.presented.load() >= it->afterFrames) {
-            KillTimer(nullptr, timer);
-            void (*action)() = it->action;
+        if (it->first()) {
+            const std::function<void()> action = it->second;
             pendingActions.erase(it);
             action();
             return;
@@ -26,11 +25,18 @@ void CALLBACK RunPendingAction(HWND, UINT, UINT_PTR timer, DWORD) {
     }
 }
 
+const PacingClock realClock = pacingClock;
+
+bool CountedSleep(HANDLE timer, double seconds) {
+    ++calls.timedWaits;
+    return realClock.sleep(timer, seconds);
+}
+
 } // namespace
 
 ProgramWindowSession::ProgramWindowSession() {
-    created = replaced.installed() &&
-              CreateRenderWindow(StartupSettings::windowTitle, StartupSettings::windowWidth,
+    pacingClock.sleep = CountedSleep;
+    created = CreateRenderWindow(StartupSettings::windowTitle, StartupSettings::windowWidth,
                                  StartupSettings::windowHeight, StartupSettings::colorBits, false);
     if (created) {
         InitGL();
@@ -38,13 +44,14 @@ ProgramWindowSession::ProgramWindowSession() {
 }
 
 ProgramWindowSession::~ProgramWindowSession() {
-    for (const PendingAction& pending : pendingActions) {
-        KillTimer(nullptr, pending.timer);
-    }
+    KillTimer(nullptr, pendingTimer);
+    pendingTimer = 0;
     pendingActions.clear();
     DestroyRenderWindow();
+    StopFramePacing();
+    pacingClock = realClock;
     // A WM_QUIT left behind would end the next test's loop.
-    DrainMessages();
+    PumpMessagesFor(0);
 }
 
 std::vector<SpritePoint> CopyPointField() {
@@ -55,13 +62,63 @@ std::vector<SpritePoint> CopyPointField() {
     return std::vector<SpritePoint>(field, field + StartupSettings::pointCount);
 }
 
-void RunLater(UINT milliseconds, void (*action)()) {
-    const UINT_PTR timer = SetTimer(nullptr, 0, milliseconds, RunPendingAction);
-    pendingActions.push_back(PendingAction{timer, action, 0});
+void RunWhen(std::function<bool()> condition, std::function<void()> action) {
+    if (pendingTimer == 0) {
+        pendingTimer = SetTimer(nullptr, 0, 10, RunDueActions);
+    }
+    pendingActions.emplace_back(std::move(condition), std::move(action));
 }
 
-void RunAfterFrames(int frames, void (*action)()) {
-    // Looked at every 10 ms: the frames are counted as they are presented.
-    const UINT_PTR timer = SetTimer(nullptr, 0, 10, RunPendingAction);
-    pendingActions.push_back(PendingAction{timer, action, frames});
+void RunLater(UINT milliseconds, std::function<void()> action) {
+    const double due = SecondsNow() + milliseconds / 1000.0;
+    RunWhen([due] { return SecondsNow() >= due; }, std::move(action));
+}
+
+void RunAfterFrames(int frames, std::function<void()> action) {
+    RunWhen([frames] { return calls.presented.load() >= frames; }, std::move(action));
+}
+
+namespace {
+
+double simulatedNow = 0.0;
+std::vector<std::pair<double, std::function<void()>>> timedActions;
+
+void AdvanceTo(double seconds) {
+    simulatedNow = std::max(simulatedNow, seconds);
+    while (!timedActions.empty() && timedActions.front().first <= simulatedNow) {
+        const std::function<void()> action = timedActions.front().second;
+        timedActions.erase(timedActions.begin());
+        action();
+    }
+}
+
+bool SimulatedSleep(HANDLE, double seconds) {
+    ++calls.timedWaits;
+    AdvanceTo(simulatedNow + seconds);
+    return true;
+}
+
+} // namespace
+
+SimulatedClock::SimulatedClock() {
+    simulatedNow = 0.0;
+    pacingClock = PacingClock{Now, SimulatedSleep};
+    fakes.now = Now;
+    fakes.waitUntil = AdvanceTo;
+}
+
+SimulatedClock::~SimulatedClock() {
+    timedActions.clear();
+    pacingClock.now = realClock.now;
+    pacingClock.sleep = CountedSleep;
+}
+
+double SimulatedClock::Now() {
+    return simulatedNow;
+}
+
+void SimulatedClock::At(double seconds, std::function<void()> action) {
+    const auto later = std::find_if(timedActions.begin(), timedActions.end(),
+                                    [&](const auto& timed) { return timed.first > seconds; });
+    timedActions.insert(later, {seconds, std::move(action)});
 }

@@ -1,11 +1,13 @@
 #include "support/replacements.h"
 
-#include <GL/gl.h>
+#include <gtest/gtest.h>
 
 #include <cmath>
 #include <cstring>
-#include <map>
+#include <sstream>
+#include <type_traits>
 
+#include "scene/system_libraries.h"
 #include "shell/state.h"
 
 Calls calls;
@@ -18,337 +20,362 @@ const std::vector<const char*> windowCalls = {
 
 namespace {
 
-struct PlannedFailure {
-    int callsToGo; // this many more calls pass; 0 fails every call
-    Fault fault;
-};
-std::map<std::string, PlannedFailure> plannedFailures;
+// ---- Fakes: what stands in for a function that must not act for real ----
 
-// Counts the call against its planned failure: true when this call is the one to fail.
-bool ShouldFail(const char* function, Fault& fault) {
-    const auto planned = plannedFailures.find(function);
-    if (planned == plannedFailures.end()) {
-        return false;
+LONG WINAPI FakeChangeDisplaySettingsA(DEVMODEA* mode, DWORD) {
+    if (mode != nullptr) {
+        calls.displayModes.push_back(*mode);
     }
-    fault = planned->second.fault;
-    if (planned->second.callsToGo == 0) {
-        return true;
-    }
-    if (--planned->second.callsToGo == 0) {
-        plannedFailures.erase(planned);
-        return true;
-    }
-    return false;
-}
-
-// A call that can be made to fail: noted, then refused with `failed` when planned, else passed on.
-template <typename Result, typename PassOn>
-Result PassOrRefuse(const char* function, Result failed, PassOn passOn) {
-    calls.log.push_back(function);
-    Fault fault;
-    return ShouldFail(function, fault) ? failed : passOn();
-}
-
-// An acquisition: what it hands out goes into the ledger.
-template <typename Handle, typename PassOn>
-Handle PassAcquire(const char* function, PassOn passOn) {
-    const Handle handle = PassOrRefuse<Handle>(function, nullptr, passOn);
-    if (handle != nullptr) {
-        calls.acquired.push_back(handle);
-    }
-    return handle;
-}
-
-// A release: passed on unless refused, and reported as failed when planned (Fault::AfterDoing).
-// Handles actually taken back go into the ledger.
-template <typename PassOn>
-BOOL PassRelease(const char* function, void* handle, PassOn passOn) {
-    calls.log.push_back(function);
-    Fault fault;
-    const bool fail = ShouldFail(function, fault);
-    if (fail && fault == Fault::Refuse) {
-        return FALSE;
-    }
-    if (handle != nullptr) {
-        calls.released.push_back(handle);
-    }
-    const BOOL done = passOn();
-    return fail ? FALSE : done;
-}
-
-// The real function of the same name, for the pass-through to hand the call on to.
-#define TOVREN_REAL(dll, name) RealFunction<decltype(&::name)>(dll, #name)
-
-// ---- user32 ----
-
-HWND WINAPI PassCreateWindowExA(DWORD exStyle, LPCSTR windowClass, LPCSTR title, DWORD style, int x,
-                                int y, int width, int height, HWND parent, HMENU menu,
-                                HINSTANCE instance, LPVOID parameter) {
-    return PassAcquire<HWND>("CreateWindowExA", [&] {
-        HWND window = TOVREN_REAL("user32.dll", CreateWindowExA)(exStyle, windowClass, title, style,
-                                                                 x, y, width, height, parent, menu,
-                                                                 instance, parameter);
-        calls.log.push_back("CreateWindowExA returned"); // what it sent meanwhile comes before
-        return window;
-    });
-}
-
-HDC WINAPI PassGetDC(HWND window) {
-    return PassAcquire<HDC>("GetDC", [&] { return TOVREN_REAL("user32.dll", GetDC)(window); });
-}
-
-BOOL WINAPI PassShowWindow(HWND window, int command) {
-    calls.log.push_back("ShowWindow " + std::to_string(command));
-    const BOOL result = TOVREN_REAL("user32.dll", ShowWindow)(window, command);
-    calls.log.push_back("ShowWindow returned");
-    return result;
-}
-
-BOOL WINAPI PassSetForegroundWindow(HWND window) {
-    calls.log.push_back("SetForegroundWindow");
-    return TOVREN_REAL("user32.dll", SetForegroundWindow)(window);
-}
-
-HWND WINAPI PassSetFocus(HWND window) {
-    calls.log.push_back("SetFocus");
-    return TOVREN_REAL("user32.dll", SetFocus)(window);
-}
-
-int WINAPI PassReleaseDC(HWND window, HDC dc) {
-    return PassRelease("ReleaseDC", dc,
-                       [&] { return TOVREN_REAL("user32.dll", ReleaseDC)(window, dc) != 0; });
-}
-
-BOOL WINAPI PassDestroyWindow(HWND window) {
-    return PassRelease("DestroyWindow", window,
-                       [&] { return TOVREN_REAL("user32.dll", DestroyWindow)(window); });
-}
-
-BOOL WINAPI PassUnregisterClassA(LPCSTR name, HINSTANCE instance) {
-    return PassRelease("UnregisterClassA", nullptr, [&] {
-        const BOOL done = TOVREN_REAL("user32.dll", UnregisterClassA)(name, instance);
-        calls.classesUnregistered += done ? 1 : 0;
-        return done;
-    });
-}
-
-LONG WINAPI FakeChangeDisplaySettingsA(DEVMODEA* mode, DWORD flags) {
-    calls.log.push_back(mode ? "ChangeDisplaySettingsA " + std::to_string(flags)
-                             : "ChangeDisplaySettingsA(restore) " + std::to_string(flags));
-    if (mode == nullptr) {
-        return DISP_CHANGE_SUCCESSFUL;
-    }
-    calls.displayModes.push_back(*mode);
-    return fakes.displayChangeResult;
+    return DISP_CHANGE_SUCCESSFUL;
 }
 
 int WINAPI FakeShowCursor(BOOL show) {
-    calls.log.push_back(show ? "ShowCursor(TRUE)" : "ShowCursor(FALSE)");
-    fakes.cursorCount += show ? 1 : -1;
-    return fakes.cursorCount;
+    return fakes.cursorCount += show ? 1 : -1;
 }
 
 int WINAPI FakeMessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type) {
-    const RecordedMessageBox box{owner, text ? text : "", caption ? caption : "", type};
-    calls.log.push_back("MessageBoxA " + box.text);
-    calls.boxes.push_back(box);
+    calls.boxes.push_back(
+        RecordedMessageBox{owner, text ? text : "", caption ? caption : "", type});
     if (fakes.onBox) {
-        fakes.onBox(box);
+        fakes.onBox(calls.boxes.back());
     }
     const std::size_t index = calls.boxes.size() - 1;
     return index < fakes.boxAnswers.size() ? fakes.boxAnswers[index] : IDOK;
 }
 
-LRESULT WINAPI FakeDefWindowProcA(HWND, UINT message, WPARAM, LPARAM) {
-    calls.log.push_back("DefWindowProcA " + std::to_string(message));
+LRESULT WINAPI FakeDefWindowProcA(HWND, UINT, WPARAM, LPARAM) {
     return fakes.defaultProcResult;
 }
 
-DWORD WINAPI PassMsgWaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll,
-                                           DWORD milliseconds, DWORD wakeMask) {
-    if (count > 0) {
-        ++calls.timedWaits;
-    }
-    return TOVREN_REAL("user32.dll", MsgWaitForMultipleObjects)(count, handles, waitAll,
-                                                                milliseconds, wakeMask);
+BOOL WINAPI FakeAdjustWindowRectEx(RECT* rect, DWORD style, BOOL menu, DWORD exStyle) {
+    const BOOL done = RealFunction<decltype(&::AdjustWindowRectEx)>(
+        "user32.dll", "AdjustWindowRectEx")(rect, style, menu, exStyle);
+    rect->right -= fakes.thinnerFrame.cx;
+    rect->bottom -= fakes.thinnerFrame.cy;
+    return done;
 }
 
-BOOL WINAPI PassEnumDisplaySettingsA(LPCSTR device, DWORD mode, DEVMODEA* devMode) {
-    const BOOL found = TOVREN_REAL("user32.dll", EnumDisplaySettingsA)(device, mode, devMode);
-    if (found && mode == ENUM_CURRENT_SETTINGS && fakes.displayHz != 0) {
+// ---- Monitors ----
+
+const FakeMonitor* MonitorNamed(const char* device) {
+    for (const FakeMonitor& monitor : fakes.monitors) {
+        if (device == nullptr || std::strcmp(monitor.device, device) == 0) {
+            return &monitor; // no name: the primary, listed first
+        }
+    }
+    return nullptr;
+}
+
+HMONITOR WINAPI FakeMonitorFromWindow(HWND, DWORD) {
+    return reinterpret_cast<HMONITOR>(static_cast<std::intptr_t>(fakes.windowMonitor + 1));
+}
+
+BOOL WINAPI FakeGetMonitorInfoA(HMONITOR monitor, MONITORINFO* info) {
+    const auto index = reinterpret_cast<std::intptr_t>(monitor) - 1;
+    if (index < 0 || index >= static_cast<std::intptr_t>(fakes.monitors.size())) {
+        return FALSE;
+    }
+    std::strcpy(reinterpret_cast<MONITORINFOEXA*>(info)->szDevice, fakes.monitors[index].device);
+    return TRUE;
+}
+
+BOOL WINAPI FakeEnumDisplaySettingsA(LPCSTR device, DWORD mode, DEVMODEA* devMode) {
+    const BOOL found = RealFunction<decltype(&::EnumDisplaySettingsA)>(
+        "user32.dll", "EnumDisplaySettingsA")(nullptr, mode, devMode);
+    const FakeMonitor* monitor = MonitorNamed(device);
+    if (found && monitor != nullptr) {
+        devMode->dmDisplayFrequency = monitor->wholeHz;
+    } else if (found && fakes.displayHz != 0) {
         devMode->dmDisplayFrequency = fakes.displayHz;
     }
     return found;
 }
 
-// ---- kernel32 ----
+LONG WINAPI FakeGetDisplayConfigBufferSizes(UINT32, UINT32* paths, UINT32* modes) {
+    *paths = static_cast<UINT32>(fakes.monitors.size());
+    *modes = 0;
+    return ERROR_SUCCESS;
+}
 
-// A refused load fails as Windows 7 without KB2533623 refuses LOAD_LIBRARY_SEARCH_SYSTEM32.
-HMODULE WINAPI PassLoadLibraryExA(LPCSTR name, HANDLE file, DWORD flags) {
-    const std::string entry = std::string("LoadLibraryExA ") + name + " " + std::to_string(flags);
-    calls.log.push_back(entry);
-    Fault fault;
-    if (ShouldFail("LoadLibraryExA", fault)) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return nullptr;
+// One path per monitor, its source id the monitor's index.
+LONG WINAPI FakeQueryDisplayConfig(UINT32, UINT32* pathCount, DISPLAYCONFIG_PATH_INFO* paths,
+                                   UINT32* modeCount, DISPLAYCONFIG_MODE_INFO*,
+                                   DISPLAYCONFIG_TOPOLOGY_ID*) {
+    *pathCount = static_cast<UINT32>(fakes.monitors.size());
+    *modeCount = 0;
+    for (UINT32 i = 0; i < *pathCount; ++i) {
+        paths[i] = DISPLAYCONFIG_PATH_INFO{};
+        paths[i].sourceInfo.id = i;
+        paths[i].targetInfo.refreshRate = {fakes.monitors[i].exactNumerator,
+                                           fakes.monitors[i].exactDenominator};
     }
-    return TOVREN_REAL("kernel32.dll", LoadLibraryExA)(name, file, flags);
+    return ERROR_SUCCESS;
 }
 
-// ---- gdi32 ----
-
-int WINAPI PassChoosePixelFormat(HDC dc, const PIXELFORMATDESCRIPTOR* descriptor) {
-    calls.requestedFormats.push_back(*descriptor);
-    return PassOrRefuse("ChoosePixelFormat", 0, [&] {
-        return TOVREN_REAL("gdi32.dll", ChoosePixelFormat)(dc, descriptor);
-    });
+LONG WINAPI FakeDisplayConfigGetDeviceInfo(DISPLAYCONFIG_DEVICE_INFO_HEADER* header) {
+    auto* source = reinterpret_cast<DISPLAYCONFIG_SOURCE_DEVICE_NAME*>(header);
+    const char* device = fakes.monitors.at(header->id).device;
+    for (std::size_t i = 0; i <= std::strlen(device); ++i) {
+        source->viewGdiDeviceName[i] = static_cast<WCHAR>(device[i]);
+    }
+    return ERROR_SUCCESS;
 }
 
-BOOL WINAPI PassSetPixelFormat(HDC dc, int format, const PIXELFORMATDESCRIPTOR* descriptor) {
-    calls.requestedFormats.push_back(*descriptor);
-    return PassOrRefuse<BOOL>("SetPixelFormat", FALSE, [&] {
-        return TOVREN_REAL("gdi32.dll", SetPixelFormat)(dc, format, descriptor);
-    });
+// ---- The display behind SwapBuffers ----
+
+struct Display {
+    double nextBlank = 0.0;
+    int queued = 0;
+};
+Display display;
+
+double FakeNow() {
+    return fakes.now ? fakes.now() : SecondsNow();
 }
 
-// Returns at the next vertical blank of a display that refreshes `hz` times a second, as a
-// driver that honours the swap interval does.
-void WaitForVerticalBlank(int hz) {
-    const double period = 1.0 / hz;
-    const double blank = (std::floor(SecondsNow() / period) + 1.0) * period;
-    while (SecondsNow() < blank) {
-        const double left = blank - SecondsNow();
-        Sleep(left > 0.002 ? 1 : 0);
+void FakeWaitUntil(double seconds) {
+    if (fakes.waitUntil) {
+        fakes.waitUntil(seconds);
+        return;
+    }
+    while (SecondsNow() < seconds) {
+        Sleep(seconds - SecondsNow() > 0.002 ? 1 : 0);
     }
 }
 
-BOOL WINAPI PassSwapBuffers(HDC dc) {
+// Shows one queued frame at each blank up to `until`; a blank with none repeats the last one.
+void ShowQueuedFrames(double until, double period) {
+    for (; display.nextBlank <= until; display.nextBlank += period) {
+        if (display.queued > 0) {
+            --display.queued;
+        } else {
+            ++calls.repeatedRefreshes;
+        }
+    }
+}
+
+BOOL WINAPI FakeSwapBuffers(HDC dc) {
     ++calls.presented;
-    if (fakes.swapHz == 0) {
-        return TOVREN_REAL("gdi32.dll", SwapBuffers)(dc);
+    if (fakes.swapHz == 0.0) {
+        return RealFunction<decltype(&::SwapBuffers)>("gdi32.dll", "SwapBuffers")(dc);
     }
-    if (fakes.swapHz > 0) {
-        WaitForVerticalBlank(fakes.swapHz);
+    const double now = FakeNow();
+    if (fakes.swapHz < 0.0 || now < fakes.swapWaitsFrom) {
+        FakeWaitUntil(now + 0.0005); // the copy of a frame to a display that does not wait
+        return TRUE;
+    }
+    const double period = 1.0 / fakes.swapHz;
+    if (display.nextBlank == 0.0) {
+        display.nextBlank = (std::floor(now / period) + 1.0) * period;
+    }
+    ShowQueuedFrames(now, period);
+    if (++display.queued > fakes.queue) {
+        FakeWaitUntil(display.nextBlank); // the queue is full: until the next blank takes one
+        ShowQueuedFrames(display.nextBlank, period);
     }
     return TRUE;
 }
 
-// ---- opengl32, through the program's table ----
+// ---- Planned failures ----
 
-HGLRC WINAPI PassWglCreateContext(HDC dc) {
-    return PassAcquire<HGLRC>("wglCreateContext",
-                              [&] { return TOVREN_REAL("opengl32.dll", wglCreateContext)(dc); });
-}
-
-// Making a context current can be made to fail ("wglMakeCurrent"), and so can releasing the
-// current one ("wglMakeCurrent(none)"), each on its own.
-BOOL WINAPI PassWglMakeCurrent(HDC dc, HGLRC context) {
-    if (context != nullptr) {
-        return PassOrRefuse<BOOL>("wglMakeCurrent", FALSE, [&] {
-            return TOVREN_REAL("opengl32.dll", wglMakeCurrent)(dc, context);
-        });
-    }
-    return PassRelease("wglMakeCurrent(none)", nullptr,
-                       [&] { return TOVREN_REAL("opengl32.dll", wglMakeCurrent)(dc, context); });
-}
-
-BOOL WINAPI PassWglDeleteContext(HGLRC context) {
-    return PassRelease("wglDeleteContext", context,
-                       [&] { return TOVREN_REAL("opengl32.dll", wglDeleteContext)(context); });
-}
-
-PROC WINAPI PassWglGetProcAddress(LPCSTR name) {
-    calls.log.push_back(std::string("wglGetProcAddress ") + name);
+struct PlannedFailure {
+    std::string function;
+    int callsToGo; // this many more calls pass; the last of them fails
+    bool everyCall;
     Fault fault;
-    if (ShouldFail("wglGetProcAddress", fault)) {
-        return nullptr;
+    std::intptr_t failure;
+    bool fired = false;
+};
+std::vector<PlannedFailure> plannedFailures;
+
+// Counts the call against its planned failure: the plan when this call is the one to fail.
+const PlannedFailure* FailureOf(const char* function) {
+    for (PlannedFailure& planned : plannedFailures) {
+        if (planned.function != function || (planned.fired && !planned.everyCall)) {
+            continue;
+        }
+        if (planned.everyCall || --planned.callsToGo == 0) {
+            planned.fired = true;
+            return &planned;
+        }
     }
-    return TOVREN_REAL("opengl32.dll", wglGetProcAddress)(name);
+    return nullptr;
 }
 
-void WINAPI PassGlViewport(GLint x, GLint y, GLsizei width, GLsizei height) {
-    // Only calls that reach a context do anything.
-    if (RealFunction<decltype(&::wglGetCurrentContext)>("opengl32.dll", "wglGetCurrentContext")()) {
-        calls.log.push_back("glViewport " + std::to_string(width) + "x" + std::to_string(height));
-    }
-    TOVREN_REAL("opengl32.dll", glViewport)(x, y, width, height);
-}
-
-#undef TOVREN_REAL
+// ---- The pass-through: one template for every function ----
 
 struct Replaceable {
     const char* dll;
-    const char* function;
-    const void* passThrough;
+    const char* name;
+    void* fake;           // stands in for the real function, or null
+    void* next = nullptr; // while installed: the fake, or the real function
+    void* original = nullptr;
+    void** slot = nullptr; // where the pass-through is installed
+    int installs = 0;
 };
 
-template <typename Function>
-const void* Address(Function function) {
-    return reinterpret_cast<const void*>(function);
+template <typename Value>
+std::intptr_t AsNumber(Value value) {
+    if constexpr (std::is_pointer_v<Value>) {
+        return reinterpret_cast<std::intptr_t>(value);
+    } else {
+        return static_cast<std::intptr_t>(value);
+    }
 }
 
-const Replaceable replaceable[] = {
-    {"user32.dll", "CreateWindowExA", Address(&PassCreateWindowExA)},
-    {"user32.dll", "GetDC", Address(&PassGetDC)},
-    {"user32.dll", "ShowWindow", Address(&PassShowWindow)},
-    {"user32.dll", "SetForegroundWindow", Address(&PassSetForegroundWindow)},
-    {"user32.dll", "SetFocus", Address(&PassSetFocus)},
-    {"user32.dll", "ReleaseDC", Address(&PassReleaseDC)},
-    {"user32.dll", "DestroyWindow", Address(&PassDestroyWindow)},
-    {"user32.dll", "UnregisterClassA", Address(&PassUnregisterClassA)},
-    {"user32.dll", "ChangeDisplaySettingsA", Address(&FakeChangeDisplaySettingsA)},
-    {"user32.dll", "ShowCursor", Address(&FakeShowCursor)},
-    {"user32.dll", "MessageBoxA", Address(&FakeMessageBoxA)},
-    {"user32.dll", "DefWindowProcA", Address(&FakeDefWindowProcA)},
-    {"user32.dll", "MsgWaitForMultipleObjects", Address(&PassMsgWaitForMultipleObjects)},
-    {"user32.dll", "EnumDisplaySettingsA", Address(&PassEnumDisplaySettingsA)},
-    {"kernel32.dll", "LoadLibraryExA", Address(&PassLoadLibraryExA)},
-    {"gdi32.dll", "ChoosePixelFormat", Address(&PassChoosePixelFormat)},
-    {"gdi32.dll", "SetPixelFormat", Address(&PassSetPixelFormat)},
-    {"gdi32.dll", "SwapBuffers", Address(&PassSwapBuffers)},
-    {"opengl32.dll", "wglCreateContext", Address(&PassWglCreateContext)},
-    {"opengl32.dll", "wglMakeCurrent", Address(&PassWglMakeCurrent)},
-    {"opengl32.dll", "wglDeleteContext", Address(&PassWglDeleteContext)},
-    {"opengl32.dll", "wglGetProcAddress", Address(&PassWglGetProcAddress)},
-    {"opengl32.dll", "glViewport", Address(&PassGlViewport)},
+template <typename Value>
+void RecordArgument(Call& call, Value value) {
+    call.args.push_back(AsNumber(value));
+    if constexpr (std::is_same_v<Value, const char*>) {
+        if (call.text.empty() && !IS_INTRESOURCE(value) && value != nullptr) {
+            call.text = value;
+        }
+    }
+    if constexpr (std::is_same_v<Value, const PIXELFORMATDESCRIPTOR*>) {
+        calls.requestedFormats.push_back(*value);
+    }
+}
+
+template <Replaceable& replaced, typename Result, typename... Args>
+Result WINAPI PassThrough(Args... args) {
+    Call call{replaced.name, {}, {}, 0};
+    (RecordArgument(call, args), ...);
+    const std::size_t entry = calls.log.size();
+    if (calls.recording) {
+        calls.log.push_back(call);
+    }
+    const PlannedFailure* planned = FailureOf(replaced.name);
+    const auto handOn = reinterpret_cast<Result(WINAPI*)(Args...)>(replaced.next);
+    if constexpr (std::is_void_v<Result>) {
+        if (planned == nullptr || planned->fault == Fault::AfterDoing) {
+            handOn(args...);
+        }
+    } else {
+        Result result{};
+        if (planned != nullptr && planned->fault == Fault::Refuse) {
+            SetLastError(ERROR_INVALID_PARAMETER);
+        } else {
+            result = handOn(args...);
+        }
+        if (planned != nullptr) {
+            if constexpr (std::is_pointer_v<Result>) {
+                result = reinterpret_cast<Result>(planned->failure);
+            } else {
+                result = static_cast<Result>(planned->failure);
+            }
+        }
+        if (calls.recording) {
+            calls.log[entry].result = AsNumber(result);
+        }
+        return result;
+    }
+}
+
+template <Replaceable& replaced, typename Result, typename... Args>
+void* PassThroughFor(Result(WINAPI*)(Args...)) {
+    return reinterpret_cast<void*>(&PassThrough<replaced, Result, Args...>);
+}
+
+template <typename Function>
+void* FakeAddress(Function fake) {
+    return reinterpret_cast<void*>(fake);
+}
+
+// Every function the layer can stand in for, with its fake where it has one. The name is the
+// program's own: an opengl32, glu32 or winmm name stands for the table's slot.
+#define TOVREN_REPLACEABLE(X)                                                                      \
+    X("user32.dll", CreateWindowExA, nullptr)                                                      \
+    X("user32.dll", GetDC, nullptr)                                                                \
+    X("user32.dll", ShowWindow, nullptr)                                                           \
+    X("user32.dll", SetForegroundWindow, nullptr)                                                  \
+    X("user32.dll", SetFocus, nullptr)                                                             \
+    X("user32.dll", ReleaseDC, nullptr)                                                            \
+    X("user32.dll", DestroyWindow, nullptr)                                                        \
+    X("user32.dll", UnregisterClassA, nullptr)                                                     \
+    X("user32.dll", AdjustWindowRectEx, &FakeAdjustWindowRectEx)                                   \
+    X("user32.dll", ChangeDisplaySettingsA, &FakeChangeDisplaySettingsA)                           \
+    X("user32.dll", ShowCursor, &FakeShowCursor)                                                   \
+    X("user32.dll", MessageBoxA, &FakeMessageBoxA)                                                 \
+    X("user32.dll", DefWindowProcA, &FakeDefWindowProcA)                                           \
+    X("user32.dll", EnumDisplaySettingsA, &FakeEnumDisplaySettingsA)                               \
+    X("user32.dll", MonitorFromWindow, &FakeMonitorFromWindow)                                     \
+    X("user32.dll", GetMonitorInfoA, &FakeGetMonitorInfoA)                                         \
+    X("user32.dll", GetDisplayConfigBufferSizes, &FakeGetDisplayConfigBufferSizes)                 \
+    X("user32.dll", QueryDisplayConfig, &FakeQueryDisplayConfig)                                   \
+    X("user32.dll", DisplayConfigGetDeviceInfo, &FakeDisplayConfigGetDeviceInfo)                   \
+    X("kernel32.dll", LoadLibraryExA, nullptr)                                                     \
+    X("kernel32.dll", CreateWaitableTimerExW, nullptr)                                             \
+    X("gdi32.dll", ChoosePixelFormat, nullptr)                                                     \
+    X("gdi32.dll", SetPixelFormat, nullptr)                                                        \
+    X("gdi32.dll", SwapBuffers, &FakeSwapBuffers)                                                  \
+    X("opengl32.dll", wglCreateContext, nullptr)                                                   \
+    X("opengl32.dll", wglMakeCurrent, nullptr)                                                     \
+    X("opengl32.dll", wglDeleteContext, nullptr)                                                   \
+    X("opengl32.dll", wglGetProcAddress, nullptr)                                                  \
+    X("opengl32.dll", glViewport, nullptr)                                                         \
+    X("winmm.dll", timeBeginPeriod, nullptr)                                                       \
+    X("winmm.dll", timeEndPeriod, nullptr)
+
+// `name` is the table's slot where the program's header redirects it, so its type is the slot's.
+#define TOVREN_DEFINE(dll, name, fake)                                                             \
+    Replaceable name##Replaceable{dll, #name, FakeAddress<std::decay_t<decltype(name)>>(fake)};
+TOVREN_REPLACEABLE(TOVREN_DEFINE)
+#undef TOVREN_DEFINE
+
+struct Installable {
+    Replaceable* replaceable;
+    void* passThrough;
 };
+#define TOVREN_LIST(dll, name, fake)                                                               \
+    Installable{&name##Replaceable, PassThroughFor<name##Replaceable>(name)},
+const Installable installable[] = {TOVREN_REPLACEABLE(TOVREN_LIST)};
+#undef TOVREN_LIST
+
+const Installable* Find(const char* function) {
+    for (const Installable& candidate : installable) {
+        if (std::strcmp(candidate.replaceable->name, function) == 0) {
+            return &candidate;
+        }
+    }
+    return nullptr;
+}
 
 template <typename T>
 T* AtRva(HMODULE module, DWORD rva) {
     return reinterpret_cast<T*>(reinterpret_cast<BYTE*>(module) + rva);
 }
 
-// The test executable's import slots of the function: the program's objects are linked into it,
-// so its calls to user32 and gdi32 go through them.
-std::vector<void**> ImportSlots(const char* dll, const char* function) {
-    std::vector<void**> found;
-    HMODULE module = GetModuleHandleA(nullptr);
-    auto* dos = reinterpret_cast<IMAGE_DOS_HEADER*>(module);
-    auto* nt = AtRva<IMAGE_NT_HEADERS>(module, static_cast<DWORD>(dos->e_lfanew));
-    const IMAGE_DATA_DIRECTORY& directory =
-        nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
-    if (directory.VirtualAddress == 0) {
-        return found;
+// The program's table slot of the function, or else the test executable's import slot: the
+// program's objects are linked into it, so its calls to user32, gdi32 and kernel32 go through
+// there.
+void** SlotOf(const char* dll, const char* function) {
+    for (const SystemEntryPoint& entry : systemEntryPoints) {
+        if (std::strcmp(entry.name, function) == 0) {
+            return entry.slot;
+        }
     }
-    for (auto* descriptor = AtRva<IMAGE_IMPORT_DESCRIPTOR>(module, directory.VirtualAddress);
-         descriptor->Name != 0; ++descriptor) {
+    HMODULE module = GetModuleHandleA(nullptr);
+    const auto* nt = AtRva<IMAGE_NT_HEADERS>(
+        module, static_cast<DWORD>(reinterpret_cast<IMAGE_DOS_HEADER*>(module)->e_lfanew));
+    const DWORD imports =
+        nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT].VirtualAddress;
+    for (auto* descriptor = AtRva<IMAGE_IMPORT_DESCRIPTOR>(module, imports);
+         imports != 0 && descriptor->Name != 0; ++descriptor) {
         if (_stricmp(AtRva<char>(module, descriptor->Name), dll) != 0) {
             continue;
         }
         auto* names = AtRva<IMAGE_THUNK_DATA>(module, descriptor->OriginalFirstThunk);
         auto* addresses = AtRva<IMAGE_THUNK_DATA>(module, descriptor->FirstThunk);
         for (; names->u1.AddressOfData != 0; ++names, ++addresses) {
-            if (IMAGE_SNAP_BY_ORDINAL(names->u1.Ordinal)) {
-                continue;
-            }
-            auto* byName =
+            const auto* byName =
                 AtRva<IMAGE_IMPORT_BY_NAME>(module, static_cast<DWORD>(names->u1.AddressOfData));
-            if (std::strcmp(reinterpret_cast<const char*>(byName->Name), function) == 0) {
-                found.push_back(reinterpret_cast<void**>(&addresses->u1.Function));
+            if (!IMAGE_SNAP_BY_ORDINAL(names->u1.Ordinal) &&
+                std::strcmp(reinterpret_cast<const char*>(byName->Name), function) == 0) {
+                return reinterpret_cast<void**>(&addresses->u1.Function);
             }
         }
     }
-    return found;
+    return nullptr;
 }
 
 void WriteSlot(void** slot, void* value) {
@@ -360,50 +387,75 @@ void WriteSlot(void** slot, void* value) {
 
 } // namespace
 
+namespace {
+
+void Install(const char* function, std::vector<const char*>& installed) {
+    const Installable* entry = Find(function);
+    Replaceable* replaced = entry != nullptr ? entry->replaceable : nullptr;
+    void** slot = replaced != nullptr ? SlotOf(replaced->dll, function) : nullptr;
+    // Fatal: the body of a test whose fixture could not replace a function does not run (a
+    // message box left real would wait for a click).
+    ASSERT_NE(slot, nullptr) << "cannot replace " << function << " in this executable";
+    if (replaced->installs++ == 0) { // a function replaced twice is passed through once
+        replaced->slot = slot;
+        replaced->original = *slot;
+        replaced->next = replaced->fake != nullptr ? replaced->fake : *slot;
+        WriteSlot(slot, entry->passThrough);
+    }
+    installed.push_back(function);
+}
+
+} // namespace
+
 Replacements::Replacements(const std::vector<const char*>& functions) {
     for (const char* function : functions) {
-        const Replaceable* entry = nullptr;
-        for (const Replaceable& candidate : replaceable) {
-            entry = std::strcmp(candidate.function, function) == 0 ? &candidate : entry;
-        }
-        std::vector<void**> found;
-        if (entry != nullptr) {
-            void** tableSlot = SystemLibrarySlot(function);
-            found = tableSlot ? std::vector<void**>{tableSlot} : ImportSlots(entry->dll, function);
-        }
-        allInstalled = allInstalled && !found.empty();
-        for (void** address : found) {
-            slots.push_back(Slot{address, *address});
-            WriteSlot(address, const_cast<void*>(entry->passThrough));
-        }
+        Install(function, names);
     }
 }
 
 Replacements::~Replacements() {
-    // Backwards, so that a function replaced twice gets its first value back.
-    for (auto slot = slots.rbegin(); slot != slots.rend(); ++slot) {
-        WriteSlot(slot->address, slot->original);
+    for (const char* function : names) {
+        Replaceable* replaced = Find(function)->replaceable;
+        if (--replaced->installs == 0) {
+            WriteSlot(replaced->slot, replaced->original);
+        }
     }
 }
 
-void FailAt(const char* function, int call, Fault fault) {
-    plannedFailures[function] = PlannedFailure{call, fault};
+void FailAt(const char* function, int call, Fault fault, std::intptr_t failure) {
+    if (Find(function) == nullptr) {
+        ADD_FAILURE() << "FailAt: " << function << " is not a function the layer can fail";
+        return;
+    }
+    // A new plan for the same function takes the place of one that has fired.
+    for (auto planned = plannedFailures.begin(); planned != plannedFailures.end(); ++planned) {
+        if (planned->function == function) {
+            EXPECT_TRUE(planned->fired) << "the planned failure of " << function << " never fired";
+            plannedFailures.erase(planned);
+            break;
+        }
+    }
+    plannedFailures.push_back(PlannedFailure{function, call, call == 0, fault, failure});
 }
 
 namespace {
 
 void ResetEverything() {
+    for (const PlannedFailure& planned : plannedFailures) {
+        EXPECT_TRUE(planned.fired)
+            << "the planned failure of " << planned.function << " never fired";
+    }
+    plannedFailures.clear();
     calls.log.clear();
-    calls.acquired.clear();
-    calls.released.clear();
-    calls.classesUnregistered = 0;
+    calls.recording = true;
     calls.requestedFormats.clear();
     calls.displayModes.clear();
     calls.boxes.clear();
     calls.presented = 0;
     calls.timedWaits = 0;
+    calls.repeatedRefreshes = 0;
     fakes = Fakes{};
-    plannedFailures.clear();
+    display = Display{};
     sceneState = SceneState{};
 }
 
@@ -420,41 +472,91 @@ FreshState::~FreshState() {
 namespace {
 
 std::string recordedClass;
-std::vector<UINT> recordedMessages;
-
-std::string DescribeMessage(UINT message, WPARAM wParam, LPARAM lParam) {
-    if (message == WM_SIZE) {
-        return "WM_SIZE " + std::to_string(LOWORD(lParam)) + "x" + std::to_string(HIWORD(lParam));
-    }
-    return "WM_ACTIVATE " + std::to_string(LOWORD(wParam)) + " " + std::to_string(HIWORD(wParam));
-}
+std::vector<SentMessage> recordedMessages;
+HHOOK recorderHook = nullptr;
 
 LRESULT CALLBACK RecordSentMessage(int code, WPARAM wParam, LPARAM lParam) {
     const auto* sent = reinterpret_cast<const CWPSTRUCT*>(lParam);
     char className[64] = {};
     if (code == HC_ACTION && GetClassNameA(sent->hwnd, className, sizeof(className)) &&
         recordedClass == className) {
-        for (UINT message : recordedMessages) {
-            if (message == sent->message) {
-                calls.log.push_back(DescribeMessage(sent->message, sent->wParam, sent->lParam));
+        for (const SentMessage& recorded : recordedMessages) {
+            if (recorded.message == sent->message) {
+                calls.log.push_back(
+                    Call{recorded.name, {AsNumber(sent->wParam), AsNumber(sent->lParam)}, {}, 0});
             }
         }
     }
     return CallNextHookEx(nullptr, code, wParam, lParam);
 }
 
+std::string Describe(const std::string& function, const std::vector<std::intptr_t>& args) {
+    std::ostringstream text;
+    text << function << "(";
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        text << (i > 0 ? ", " : "");
+        if (args[i] == any) {
+            text << "any";
+        } else {
+            text << args[i];
+        }
+    }
+    return text.str() + ")";
+}
+
+bool Matches(const Call& call, const Expected& expected) {
+    if (call.function != expected.function || expected.args.size() > call.args.size()) {
+        return false;
+    }
+    for (std::size_t i = 0; i < expected.args.size(); ++i) {
+        if (expected.args[i] != any && expected.args[i] != call.args[i]) {
+            return false;
+        }
+    }
+    return true;
+}
+
 } // namespace
 
-SentMessageRecorder::SentMessageRecorder(const char* className, std::vector<UINT> messages) {
+SentMessageRecorder::SentMessageRecorder(const char* className, std::vector<SentMessage> messages) {
     recordedClass = className;
     recordedMessages = std::move(messages);
-    hook = SetWindowsHookExA(WH_CALLWNDPROC, RecordSentMessage, nullptr, GetCurrentThreadId());
+    recorderHook =
+        SetWindowsHookExA(WH_CALLWNDPROC, RecordSentMessage, nullptr, GetCurrentThreadId());
+    EXPECT_NE(recorderHook, nullptr) << "no message hook";
 }
 
 SentMessageRecorder::~SentMessageRecorder() {
-    if (hook) {
-        UnhookWindowsHookEx(hook);
+    UnhookWindowsHookEx(recorderHook);
+}
+
+void ExpectCalls(const std::vector<Expected>& expected, const std::vector<Call>& actual) {
+    std::size_t at = 0;
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+        if (at < actual.size() && Matches(actual[at], expected[i])) {
+            ++at;
+        } else if (!expected[i].optional) {
+            ADD_FAILURE() << "entry " << at << ": expected "
+                          << Describe(expected[i].function, expected[i].args) << ", found "
+                          << (at < actual.size() ? Describe(actual[at].function, actual[at].args)
+                                                 : "the end");
+            return;
+        }
     }
+    if (at < actual.size()) {
+        ADD_FAILURE() << "entry " << at << ": unexpected "
+                      << Describe(actual[at].function, actual[at].args);
+    }
+}
+
+std::vector<Call> CallsOf(const char* function) {
+    std::vector<Call> found;
+    for (const Call& call : calls.log) {
+        if (call.function == function) {
+            found.push_back(call);
+        }
+    }
+    return found;
 }
 
 std::string DescribeBoxes(const std::vector<RecordedMessageBox>& boxes) {

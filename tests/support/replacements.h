@@ -1,27 +1,30 @@
 #pragma once
 
-// The one layer through which tests stand between the program and Win32: a pass-through for
-// each function the suites watch, installed where the program reaches that function (the test
-// executable's import slot for user32 and gdi32, the program's table of entry points for
-// opengl32, glu32 and winmm) and removed again when the Replacements object goes. While
-// installed, every pass-through
-//   - notes its call in `calls.log` ("GetDC", "ShowWindow 5", "wglMakeCurrent(none)", ...),
-//   - counts it, and fails the call that FailAt names,
-//   - notes the handles that creation calls hand out and release calls take back in the ledger.
-// A few functions are never passed on while replaced, because the real one would act on the
-// machine or wait for a user: ChangeDisplaySettingsA, ShowCursor and MessageBoxA are answered
-// from `fakes`, and DefWindowProcA answers `defaultProcResult`.
+// The one layer through which tests stand between the program and Win32. A Replacements object
+// installs, while it lives, a pass-through for each function it names, where the program reaches
+// that function: the test executable's import slot (user32, gdi32, kernel32) or the program's
+// table of system entry points (opengl32, glu32, winmm). Every pass-through, without exception,
+//   - records its call in `calls.log` as {function, arguments, result},
+//   - fails the call that FailAt planned,
+//   - and otherwise hands the call on: to the real function, or to the fake that stands in for
+//     it (functions that would act on the machine, wait for a user or for the display).
+// What cannot be installed fails the test at once, and so does a planned failure that never
+// fired, when the state is reset.
 
 #include <windows.h>
 
 #include <atomic>
+#include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
-// How a replaced function fails. Refuse: it is not passed on and returns its failure value.
-// AfterDoing: it is passed on, and then reports failure all the same (for releases, so that a
-// test sees the report and still leaves nothing behind).
-enum class Fault { Refuse, AfterDoing };
+struct Call {
+    std::string function;
+    std::vector<std::intptr_t> args; // integers and handles as numbers, strings by address
+    std::string text;                // the first string argument
+    std::intptr_t result = 0;
+};
 
 struct RecordedMessageBox {
     HWND owner;
@@ -31,37 +34,57 @@ struct RecordedMessageBox {
 };
 
 struct Calls {
-    std::vector<std::string> log;
-    // Handles handed out by CreateWindowExA, GetDC and wglCreateContext, and handles taken back
-    // by DestroyWindow, ReleaseDC and wglDeleteContext, in order.
-    std::vector<void*> acquired;
-    std::vector<void*> released;
-    int classesUnregistered = 0;
-    // What ChoosePixelFormat and SetPixelFormat were asked for.
-    std::vector<PIXELFORMATDESCRIPTOR> requestedFormats;
-    std::vector<DEVMODEA> displayModes; // ChangeDisplaySettingsA with a mode
+    std::vector<Call> log;
+    bool recording = true; // off for runs of hundreds of thousands of frames
+    std::vector<PIXELFORMATDESCRIPTOR> requestedFormats; // ChoosePixelFormat, SetPixelFormat
+    std::vector<DEVMODEA> displayModes;                  // ChangeDisplaySettingsA with a mode
     std::vector<RecordedMessageBox> boxes;
     std::atomic<int> presented{0};  // SwapBuffers
-    std::atomic<int> timedWaits{0}; // MsgWaitForMultipleObjects with a handle to wait for
+    std::atomic<int> timedWaits{0}; // sleeps of the frame pacing
+    int repeatedRefreshes = 0;      // blanks of the simulated display with no new frame
 };
 extern Calls calls;
 
+// A monitor as the fakes describe it: a GDI device name, the whole-number rate of its display
+// mode, and the exact rate the display configuration gives (0 where it gives none).
+struct FakeMonitor {
+    const char* device;
+    DWORD wholeHz;
+    UINT32 exactNumerator = 0;
+    UINT32 exactDenominator = 1;
+};
+
 struct Fakes {
-    LONG displayChangeResult = DISP_CHANGE_SUCCESSFUL;
-    int cursorCount = 0;
-    std::vector<int> boxAnswers; // answered in turn, IDOK once they run out
-    // Runs at the moment a message box would be on screen.
+    int cursorCount = 0;         // ShowCursor
+    std::vector<int> boxAnswers; // MessageBoxA, in turn; IDOK once they run out
     void (*onBox)(const RecordedMessageBox&) = nullptr;
-    LRESULT defaultProcResult = 0x5EED;
-    // SwapBuffers: 0 presents for real; otherwise it returns at the next vertical blank of a
-    // display refreshing at this rate, or at once when the rate is negative.
-    int swapHz = 0;
-    // EnumDisplaySettingsA reports this refresh rate for the current mode when it is not 0.
-    DWORD displayHz = 0;
+    LRESULT defaultProcResult = 0x5EED; // DefWindowProcA
+    DWORD displayHz = 0;                // EnumDisplaySettingsA's rate, where not 0
+    SIZE thinnerFrame{0, 0};            // AdjustWindowRectEx measures a frame this much thinner
+    // Monitors, the first one primary, and the one the window is on (MonitorFromWindow).
+    std::vector<FakeMonitor> monitors;
+    int windowMonitor = 0;
+    // SwapBuffers: presents for real unless `swapHz` is set. Then it returns at the next blank of
+    // a display refreshing that many times a second, once `queue` frames wait to be shown; or at
+    // once, when `swapHz` is negative or until `swapWaitsFrom`.
+    double swapHz = 0.0;
+    int queue = 0;
+    double swapWaitsFrom = 0.0;
+    // The clock the fake SwapBuffers keeps: the performance counter, or a simulated one.
+    double (*now)() = nullptr;
+    void (*waitUntil)(double seconds) = nullptr;
 };
 extern Fakes fakes;
 
-// Installs the pass-throughs of the named functions while it lives.
+// How a planned failure fails. Refuse: the call is not handed on and returns the failure value,
+// with ERROR_INVALID_PARAMETER as the last error. AfterDoing: it is handed on, and returns the
+// failure value all the same (a release that reports failure and still leaves nothing behind).
+enum class Fault { Refuse, AfterDoing };
+
+// The `call`th call of the replaceable function from now on fails (0: every call), returning
+// `failure`. A name the layer cannot replace fails the test.
+void FailAt(const char* function, int call, Fault fault = Fault::Refuse, std::intptr_t failure = 0);
+
 class Replacements {
   public:
     explicit Replacements(const std::vector<const char*>& functions);
@@ -69,28 +92,16 @@ class Replacements {
     Replacements(const Replacements&) = delete;
     Replacements& operator=(const Replacements&) = delete;
 
-    // False when one of the functions could not be replaced (not imported, not in the table).
-    bool installed() const {
-        return allInstalled;
-    }
-
   private:
-    struct Slot {
-        void** address;
-        void* original;
-    };
-    std::vector<Slot> slots;
-    bool allInstalled = true;
+    std::vector<const char*> names;
 };
 
 // The functions of creation, showing and teardown, in the order the program calls them.
 extern const std::vector<const char*> windowCalls;
 
-// The `call`th call of the replaced function from now on fails (0: every call).
-void FailAt(const char* function, int call, Fault fault = Fault::Refuse);
-
-// Empties `calls`, `fakes` and every planned failure, and the program's state record, when made
-// and again when gone: a test that stops at a failed assertion leaves nothing to the next one.
+// Empties `calls`, `fakes`, the planned failures, the simulated clock and the program's state
+// record, when made and again when gone (failing the test for a planned failure that never
+// fired): a test that stops at a failed assertion leaves nothing to the next one.
 struct FreshState {
     FreshState();
     ~FreshState();
@@ -98,17 +109,34 @@ struct FreshState {
     FreshState& operator=(const FreshState&) = delete;
 };
 
-// Notes in `calls.log` the listed messages sent to windows of one class while it lives ("WM_SIZE
-// 800x600", "WM_ACTIVATE 1 0"): a WH_CALLWNDPROC hook on this thread sees them before the window
+// Records in `calls.log` the listed messages sent to windows of one class, while it lives, as
+// {name, {wParam, lParam}}: a WH_CALLWNDPROC hook on this thread sees them before the window
 // procedure does, without touching it.
+struct SentMessage {
+    UINT message;
+    const char* name;
+};
 struct SentMessageRecorder {
-    SentMessageRecorder(const char* className, std::vector<UINT> messages);
+    SentMessageRecorder(const char* className, std::vector<SentMessage> messages);
     ~SentMessageRecorder();
     SentMessageRecorder(const SentMessageRecorder&) = delete;
     SentMessageRecorder& operator=(const SentMessageRecorder&) = delete;
-
-    HHOOK hook = nullptr;
 };
+
+// One expected entry of a sequence: the arguments given are compared, from the first (`any`
+// matches every value); an optional entry may be missing.
+constexpr std::intptr_t any = INTPTR_MIN;
+struct Expected {
+    std::string function;
+    std::vector<std::intptr_t> args = {};
+    bool optional = false;
+};
+
+// Compares a recorded sequence with the expected one, as Wine's own tests compare message
+// sequences, and names the first difference.
+void ExpectCalls(const std::vector<Expected>& expected, const std::vector<Call>& actual);
+// The entries of one function, in order.
+std::vector<Call> CallsOf(const char* function);
 
 // The function itself, found through the DLL's export table rather than any replaced slot.
 template <typename Function>
@@ -128,6 +156,3 @@ bool RunningUnderWine();
 
 // True while a window class of this name is registered for the instance.
 bool IsClassRegistered(const char* className, HINSTANCE instance);
-
-// The address of the program's table slot for an opengl32, glu32 or winmm function, or null.
-void** SystemLibrarySlot(const char* function);
