@@ -8,7 +8,8 @@ BUILD=$ROOT/build
 # left to its recommendations.
 PACKAGES=(cmake ninja-build g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix googletest
           wine wine64 xvfb libgl1 libgl1-mesa-dri libxrandr2 libxrender1 libxcursor1 libxi6
-          libxcomposite1 libxinerama1 libxxf86vm1 libxfixes3 fonts-wine imagemagick zip)
+          libxcomposite1 libxinerama1 libxxf86vm1 libxfixes3 fonts-wine imagemagick zip
+          clang-16 clang-tidy-16 clang-format-16)
 
 # 32-bit Windows programs run under 32-bit Wine with 32-bit Mesa. Where the kernel cannot run
 # 32-bit code itself (our machines), qemu-user runs it, registered with binfmt_misc; Debian 12's
@@ -141,6 +142,33 @@ enable_32bit_windows_programs() {
     fi
 }
 
+# Reads the code without running it: a second compiler (clang, for both Windows targets, with the
+# MinGW-w64 headers and libstdc++) with the same warnings as errors, clang-tidy's bug, analyser and
+# performance checks on the program's sources, and clang-format on every C++ file.
+check_code() {
+    local defines=(-std=c++20 -D_WIN32_WINNT=0x0601 -DWINVER=0x0601 -DWIN32_LEAN_AND_MEAN -DNOMINMAX
+                   "-I$ROOT/src")
+    local target gcc sources=("$ROOT"/src/*/*.cpp) status=0
+    for target in x86_64-w64-mingw32 i686-w64-mingw32; do
+        gcc=/usr/lib/gcc/$target/12-posix/include/c++
+        log "clang-16 for $target"
+        printf '%s\n' "${sources[@]}" | xargs -P "$(nproc)" -I{} clang++-16 --target="$target" \
+            -fsyntax-only -msse2 -Wall -Wextra -Wpedantic -Wshadow -Werror -isystem "$gcc" \
+            -isystem "$gcc/$target" "${defines[@]}" {} || status=1
+    done
+    gcc=/usr/lib/gcc/x86_64-w64-mingw32/12-posix/include/c++
+    log "clang-tidy-16"
+    printf '%s\n' "${sources[@]}" | xargs -P "$(nproc)" -I{} clang-tidy-16 --quiet {} \
+        -checks='-*,bugprone-*,clang-analyzer-*,performance-*,-bugprone-easily-swappable-parameters' \
+        -warnings-as-errors='*' -- --target=x86_64-w64-mingw32 -isystem "$gcc" \
+        -isystem "$gcc/x86_64-w64-mingw32" "${defines[@]}" \
+        2> >(grep -v 'warnings generated' >&2) || status=1
+    log "clang-format-16"
+    (cd "$ROOT" && git ls-files '*.cpp' '*.h' | xargs clang-format-16 --dry-run -Werror) || status=1
+    [ $status -eq 0 ] || log "the code checks failed"
+    return $status
+}
+
 build_all() {
     local preset
     mkdir -p "$BUILD"
@@ -186,6 +214,9 @@ start_wine_on_virtual_display() {
     # With no window manager on the display, Wine waits up to two seconds for every destroyed
     # top-level window to be withdrawn; unmanaged windows are destroyed at once.
     /usr/lib/wine/wine64 reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1 || true
+    # A program that crashes ends at once, as a failed test, instead of waiting in Wine's debugger.
+    /usr/lib/wine/wine64 reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' \
+        /v Debugger /d '' /f >/dev/null 2>&1 || true
 }
 
 stop_wine_and_display() {
