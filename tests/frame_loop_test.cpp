@@ -152,8 +152,16 @@ TEST_F(FrameLoop, WhileMinimisedTheLoopSleepsAndARestoreWakesItAtOnce) {
     int framesBeforeRestore = -1;
     int framesAfterRestore = -1;
     std::thread driver([&] {
-        // The loop has handled the minimise; what it does next is wait.
-        WaitUntil([] { return !sceneState.isActive; }, 30.0);
+        // The loop has handled the minimise and reached its wait: its processor time stands.
+        double last = -1.0;
+        WaitUntil(
+            [&] {
+                const double now = cpuMilliseconds();
+                const bool standing = now == last;
+                last = now;
+                return !sceneState.isActive && standing;
+            },
+            30.0);
         const double start = cpuMilliseconds();
         Sleep(1000); // the span over which the idle processor time is measured
         idleCpu = cpuMilliseconds() - start;

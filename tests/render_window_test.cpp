@@ -246,14 +246,18 @@ TEST_F(RenderWindow, TheClientAreaIs800By600AtAnyDpi) {
     ASSERT_TRUE(CreateDefaultWindow());
     EXPECT_EQ(ClientSize(sceneState.hWnd), std::make_pair(800L, 600L));
 
+    // The window takes the suggested place, a little further in, and keeps its client area.
     RECT outer{};
     GetWindowRect(sceneState.hWnd, &outer);
-    RECT suggested{outer.left, outer.top, outer.left + (outer.right - outer.left) * 3 / 2,
-                   outer.top + (outer.bottom - outer.top) * 3 / 2};
+    RECT suggested{outer.left + 30, outer.top + 40,
+                   outer.left + 30 + (outer.right - outer.left) * 3 / 2,
+                   outer.top + 40 + (outer.bottom - outer.top) * 3 / 2};
     EXPECT_EQ(SendMessageA(sceneState.hWnd, WM_DPICHANGED, MAKEWPARAM(144, 144),
                            reinterpret_cast<LPARAM>(&suggested)),
               0);
     EXPECT_EQ(ClientSize(sceneState.hWnd), std::make_pair(800L, 600L));
+    GetWindowRect(sceneState.hWnd, &outer);
+    EXPECT_EQ(std::make_pair(outer.left, outer.top), std::make_pair(suggested.left, suggested.top));
     GLint viewport[4];
     glGetIntegerv(GL_VIEWPORT, viewport);
     EXPECT_EQ(viewport[2], 800);
