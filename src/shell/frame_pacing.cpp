@@ -28,8 +28,9 @@ constexpr double fastShare = 0.75; // of the refresh period
 constexpr double waitingShare = 0.25;
 constexpr int waitingSwapsToLetGo = 3;
 // Paced this much ahead of an exactly known rate, a driver that queues frames fills its queue
-// within seconds and is then seen waiting; a driver that does not wait shows one frame in 200
-// twice as often as the display refreshes, which no one sees on a display that tears anyway.
+// within seconds and is then seen waiting. Where the driver does not wait, one frame in 200 is
+// replaced before the display has shown it whole, which no one sees on a display that tears
+// anyway.
 constexpr double leadOverExactRate = 1.005;
 constexpr double defaultRate = 60.0;
 
