@@ -218,7 +218,9 @@ TEST_F(ProgramEntry, WithoutTheSearchFlagALibraryComesByItsFullSystemPath) {
         {"opengl32.dll", LOAD_LIBRARY_SEARCH_SYSTEM32},
         {std::string(folder) + "\\opengl32.dll", LOAD_WITH_ALTERED_SEARCH_PATH},
         {"glu32.dll", LOAD_LIBRARY_SEARCH_SYSTEM32},
-        {"winmm.dll", LOAD_LIBRARY_SEARCH_SYSTEM32}};
+        {"winmm.dll", LOAD_LIBRARY_SEARCH_SYSTEM32},
+        {"dwmapi.dll", LOAD_LIBRARY_SEARCH_SYSTEM32},
+        {"gdi32.dll", LOAD_LIBRARY_SEARCH_SYSTEM32}};
     const std::vector<Call> loads = CallsOf("LoadLibraryExA");
     ASSERT_EQ(loads.size(), expected.size());
     for (std::size_t i = 0; i < loads.size(); ++i) {

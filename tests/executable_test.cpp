@@ -217,7 +217,7 @@ TEST_P(ProgramExecutable, ImportsOnlyWindowsOwnDlls) {
     // The program loads these itself, from the system folder only: each name is a string of
     // its own in the image, not only a part of a message.
     const std::string contents(image.bytes.begin(), image.bytes.end());
-    for (const char* dll : {"opengl32.dll", "glu32.dll", "winmm.dll"}) {
+    for (const char* dll : {"opengl32.dll", "glu32.dll", "winmm.dll", "dwmapi.dll"}) {
         EXPECT_EQ(std::find(imports.begin(), imports.end(), dll), imports.end())
             << dll << " is imported at load time";
         EXPECT_NE(contents.find('\0' + std::string(dll) + '\0'), std::string::npos)
@@ -310,4 +310,5 @@ TEST_P(PlantedDll, BesideTheProgramIsNeverLoaded) {
     RemovePlantFolder(folder, dll);
 }
 
-INSTANTIATE_TEST_SUITE_P(SystemNames, PlantedDll, ::testing::Values("opengl32", "glu32", "winmm"));
+INSTANTIATE_TEST_SUITE_P(SystemNames, PlantedDll,
+                         ::testing::Values("opengl32", "glu32", "winmm", "dwmapi"));

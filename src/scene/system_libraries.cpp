@@ -5,9 +5,12 @@
 SystemLibraries systemLibraries;
 
 // `&glClear` is the address of the table's slot, through the header's redirection of the name.
-#define TOVREN_ENTRY(dll, name) {dll, #name, reinterpret_cast<void**>(&(name))},
+#define TOVREN_ENTRY(dll, name) {dll, #name, reinterpret_cast<void**>(&(name)), false},
+#define TOVREN_OPTIONAL_ENTRY(dll, name, type)                                                     \
+    {dll, #name, reinterpret_cast<void**>(&(name)), true},
 const SystemEntryPoint systemEntryPoints[systemEntryPointCount] = {
-    TOVREN_SYSTEM_ENTRY_POINTS(TOVREN_ENTRY)};
+    TOVREN_SYSTEM_ENTRY_POINTS(TOVREN_ENTRY) TOVREN_OPTIONAL_ENTRY_POINTS(TOVREN_OPTIONAL_ENTRY)};
+#undef TOVREN_OPTIONAL_ENTRY
 #undef TOVREN_ENTRY
 
 namespace {
@@ -40,7 +43,8 @@ bool ReportMissingLibrary(const char* dll) {
 
 bool LoadSystemLibraries() {
     // The list is grouped by library: each is loaded when its first entry point comes up, and
-    // judged once all of its entry points are resolved.
+    // judged once all of its entry points are resolved. The optional ones come last and are never
+    // judged.
     const char* dll = nullptr;
     HMODULE module = nullptr;
     bool found = true;
@@ -51,11 +55,11 @@ bool LoadSystemLibraries() {
             }
             dll = entry.dll;
             module = LoadFromSystemFolder(dll);
-            found = module != nullptr;
+            found = module != nullptr || entry.optional;
         }
         const FARPROC address = module != nullptr ? GetProcAddress(module, entry.name) : nullptr;
         *entry.slot = reinterpret_cast<void*>(address);
-        found = found && address != nullptr;
+        found = found && (address != nullptr || entry.optional);
     }
     return found || ReportMissingLibrary(dll);
 }

@@ -1,10 +1,11 @@
 #pragma once
 
-// The entry points the program takes from opengl32.dll, glu32.dll and winmm.dll. None of them is
-// imported: LoadSystemLibraries loads the three DLLs from the system folder only, so that a DLL
-// of the same name dropped beside the program (a downloads folder) is never loaded in place of
-// Windows' own. Each name is then redirected to its slot in one table, so that the code still
-// calls glClear, gluPerspective or timeGetTime by its own name.
+// The entry points the program takes from opengl32.dll, glu32.dll and winmm.dll, and the display
+// timing it reads where the system has it (dwmapi.dll, gdi32.dll). None of them is imported:
+// LoadSystemLibraries loads the DLLs from the system folder only, so that a DLL of the same name
+// dropped beside the program (a downloads folder) is never loaded in place of Windows' own. Each
+// name is then redirected to its slot in one table, so that the code still calls glClear,
+// gluPerspective or timeGetTime by its own name.
 //
 // Include this header after any other OpenGL or multimedia header: from then on, those names in
 // the file are the table's slots.
@@ -14,6 +15,8 @@
 
 #include <GL/gl.h>
 #include <GL/glu.h>
+
+#include <dwmapi.h>
 
 // Every entry point the program takes from the three DLLs, each once: the table's slots, the
 // loading loop and the tests' lookup of a slot by name are all made from this list.
@@ -47,30 +50,64 @@
     X("winmm.dll", timeBeginPeriod)                                                                \
     X("winmm.dll", timeEndPeriod)
 
+// The display driver's own interface (d3dkmthk.h, which only the driver kit has): just the output
+// of a monitor and where its scan-out is.
+struct KmtOpenAdapterFromGdiDisplayName {
+    WCHAR DeviceName[32]; // the monitor's GDI device name, "\\.\DISPLAY1"
+    UINT hAdapter;
+    LUID AdapterLuid;
+    UINT VidPnSourceId;
+};
+struct KmtGetScanLine {
+    UINT hAdapter;
+    UINT VidPnSourceId;
+    BOOLEAN InVerticalBlank;
+    UINT ScanLine; // 0 is the first visible line; the lines of the vertical blank follow the last
+};
+struct KmtCloseAdapter {
+    UINT hAdapter;
+};
+using KmtOpenAdapterFromGdiDisplayNameFunction = LONG(WINAPI*)(KmtOpenAdapterFromGdiDisplayName*);
+using KmtGetScanLineFunction = LONG(WINAPI*)(KmtGetScanLine*);
+using KmtCloseAdapterFunction = LONG(WINAPI*)(const KmtCloseAdapter*);
+
+// Entry points that not every system has (Wine's gdi32 lacks D3DKMTGetScanLine): each slot stays
+// null where its DLL or the entry point is missing, and the program does without.
+#define TOVREN_OPTIONAL_ENTRY_POINTS(X)                                                            \
+    X("dwmapi.dll", DwmGetCompositionTimingInfo, decltype(&::DwmGetCompositionTimingInfo))         \
+    X("gdi32.dll", D3DKMTOpenAdapterFromGdiDisplayName, KmtOpenAdapterFromGdiDisplayNameFunction)  \
+    X("gdi32.dll", D3DKMTGetScanLine, KmtGetScanLineFunction)                                      \
+    X("gdi32.dll", D3DKMTCloseAdapter, KmtCloseAdapterFunction)
+
 // Each slot has the exact type of the function it holds, calling convention included.
 struct SystemLibraries {
 #define TOVREN_SLOT(dll, name) decltype(&::name) name;
     TOVREN_SYSTEM_ENTRY_POINTS(TOVREN_SLOT)
 #undef TOVREN_SLOT
+#define TOVREN_OPTIONAL_SLOT(dll, name, type) type name;
+    TOVREN_OPTIONAL_ENTRY_POINTS(TOVREN_OPTIONAL_SLOT)
+#undef TOVREN_OPTIONAL_SLOT
 };
 
 // The one table of the process. Tests replace its slots to inject faults.
 extern SystemLibraries systemLibraries;
 
-// One entry point: where it comes from and the slot it fills.
+// One entry point: where it comes from, the slot it fills and whether the program needs it.
 struct SystemEntryPoint {
     const char* dll;
     const char* name;
     void** slot;
+    bool optional;
 };
-#define TOVREN_COUNT(dll, name) +1
-constexpr int systemEntryPointCount = 0 TOVREN_SYSTEM_ENTRY_POINTS(TOVREN_COUNT);
+#define TOVREN_COUNT(dll, name, ...) +1
+constexpr int systemEntryPointCount =
+    0 TOVREN_SYSTEM_ENTRY_POINTS(TOVREN_COUNT) TOVREN_OPTIONAL_ENTRY_POINTS(TOVREN_COUNT);
 #undef TOVREN_COUNT
 extern const SystemEntryPoint systemEntryPoints[systemEntryPointCount];
 
-// Loads the three DLLs from the system folder and fills every slot. On failure it has told the
-// user which library could not be loaded, and returns false. Call it once, before anything else
-// of the program runs.
+// Loads the DLLs from the system folder and fills every slot. When a library the program needs
+// cannot be loaded it has told the user which, and returns false. Call it once, before anything
+// else of the program runs.
 bool LoadSystemLibraries();
 
 #define wglCreateContext systemLibraries.wglCreateContext
@@ -101,3 +138,7 @@ bool LoadSystemLibraries();
 #define timeGetTime systemLibraries.timeGetTime
 #define timeBeginPeriod systemLibraries.timeBeginPeriod
 #define timeEndPeriod systemLibraries.timeEndPeriod
+#define DwmGetCompositionTimingInfo systemLibraries.DwmGetCompositionTimingInfo
+#define D3DKMTOpenAdapterFromGdiDisplayName systemLibraries.D3DKMTOpenAdapterFromGdiDisplayName
+#define D3DKMTGetScanLine systemLibraries.D3DKMTGetScanLine
+#define D3DKMTCloseAdapter systemLibraries.D3DKMTCloseAdapter
