@@ -193,22 +193,29 @@ struct Span {
     double from, to; // seconds from the start of the loop
     double lowest, highest;
     Waits waits;
-    int repeats = 1000; // at most this many refreshes that showed no new frame
+    int repeats = 1000;    // at most this many refreshes that showed no new frame
+    int neverShown = 1000; // and this many frames that were never shown
 };
 
-// The window's monitors, the first one primary, and how its SwapBuffers behaves (see Fakes).
+// The window's monitors, the first one primary; how its SwapBuffers behaves and what the program
+// can learn of the blanks (see Fakes).
 struct Row {
     const char* name;
     std::vector<FakeMonitor> monitors;
-    int windowMonitor;
-    double swapHz;
-    int queue;
-    double swapWaitsFrom;
+    int windowMonitor = 0;
+    double swapHz = -1;
+    int queue = 0;
+    double swapWaitsFrom = 0;
+    bool composited = false;
+    bool scanLines = false;
+    bool compositorClock = false;
     std::vector<Span> spans;
     int movedTo = -1;       // at 2 s the window moves to this monitor...
     double movedSwapHz = 0; // ...whose swap waits for this rate
     DWORD changedHz = 0;    // at 1 s the display mode changes to this rate
-    bool realTime = false;  // on the performance counter, not the simulated clock
+    double blanksStopAt = 0;
+    bool realTime = false; // on the performance counter, not the simulated clock
+    bool refusesTouchWake = false;
 };
 
 void PrintTo(const Row& row, std::ostream* out) {
@@ -220,6 +227,7 @@ struct Mark {
     int frames;
     int waits;
     int repeats;
+    int neverShown;
 };
 
 // Seconds that drawing a frame takes on this machine, swap left out. The first frame, in which
@@ -236,6 +244,9 @@ double DrawCost() {
 }
 
 constexpr double ntsc = 60000.0 / 1001.0; // 59.94 Hz
+// A display's own clock runs this much off the rate it was set to: a timer at the rate drifts
+// against its blanks.
+constexpr double offClock = 1.003;
 const char* const first = "\\\\.\\DISPLAY1";
 const char* const second = "\\\\.\\DISPLAY2";
 
@@ -245,8 +256,13 @@ class FramePacing : public FrameLoop, public ::testing::WithParamInterface<Row> 
 
 TEST_P(FramePacing, PresentsOneFramePerRefreshOfTheWindowsMonitor) {
     const Row& row = GetParam();
-    Replacements monitors({"MonitorFromWindow", "GetMonitorInfoA", "GetDisplayConfigBufferSizes",
-                           "QueryDisplayConfig", "DisplayConfigGetDeviceInfo"});
+    std::vector<const char*> replaced = {"MonitorFromWindow", "GetMonitorInfoA",
+                                         "GetDisplayConfigBufferSizes", "QueryDisplayConfig",
+                                         "DisplayConfigGetDeviceInfo"};
+    if (row.refusesTouchWake) {
+        replaced.push_back("MsgWaitForMultipleObjects");
+    }
+    Replacements monitors(replaced);
     std::optional<SimulatedClock> simulated;
     if (!row.realTime) {
         simulated.emplace();
@@ -258,10 +274,14 @@ TEST_P(FramePacing, PresentsOneFramePerRefreshOfTheWindowsMonitor) {
     fakes.windowMonitor = row.windowMonitor;
     fakes.swapHz = row.swapHz;
     fakes.queue = row.queue;
-    fakes.swapWaitsFrom = row.swapWaitsFrom;
+    fakes.composited = row.composited;
+    fakes.scanLines = row.scanLines;
+    fakes.compositorClock = row.compositorClock;
+    fakes.refusesTouchWake = row.refusesTouchWake;
 
     double (*const now)() = row.realTime ? SecondsNow : SimulatedClock::Now;
     const double start = now();
+    fakes.swapWaitsFrom = start + row.swapWaitsFrom;
     const auto at = [&](double seconds, std::function<void()> action) {
         if (row.realTime) {
             RunLater(static_cast<UINT>(seconds * 1000.0), std::move(action));
@@ -273,8 +293,9 @@ TEST_P(FramePacing, PresentsOneFramePerRefreshOfTheWindowsMonitor) {
     for (std::size_t i = 0; i < marks.size(); ++i) {
         const Span& span = row.spans[i / 2];
         at(i % 2 == 0 ? span.from : span.to, [&marks, i, now] {
+            SettleDisplay();
             marks[i] = Mark{now(), calls.presented.load(), calls.timedWaits.load(),
-                            calls.repeatedRefreshes};
+                            calls.repeatedRefreshes, calls.neverShown};
         });
     }
     if (row.movedTo >= 0) {
@@ -291,8 +312,15 @@ TEST_P(FramePacing, PresentsOneFramePerRefreshOfTheWindowsMonitor) {
             SendMessageA(sceneState.hWnd, WM_DISPLAYCHANGE, 32, MAKELPARAM(800, 600));
         });
     }
+    if (row.blanksStopAt > 0) {
+        fakes.blanksStopAt = start + row.blanksStopAt;
+    }
     at(row.spans.back().to + 0.01, PostClose);
     EXPECT_EQ(RunFrameLoop(), 0);
+    EXPECT_EQ(calls.openOutputs, 0) << "the display's output was not given back";
+    if (row.refusesTouchWake) {
+        EXPECT_GT(calls.refusedWakes, 0) << "no wait asked for touch and pen input";
+    }
 
     for (std::size_t i = 0; i < row.spans.size(); ++i) {
         const Span& span = row.spans[i];
@@ -300,11 +328,14 @@ TEST_P(FramePacing, PresentsOneFramePerRefreshOfTheWindowsMonitor) {
         const Mark& to = marks[2 * i + 1];
         const double rate = (to.frames - from.frames) / (to.seconds - from.seconds);
         const int waits = to.waits - from.waits;
-        std::printf("%s, %.1f-%.1f s: %.2f frames/s, %d timed waits, %d repeated refreshes\n",
-                    row.name, span.from, span.to, rate, waits, to.repeats - from.repeats);
+        std::printf("%s, %.1f-%.1f s: %.2f frames/s, %d timed waits, %d repeated refreshes, "
+                    "%d frames never shown\n",
+                    row.name, span.from, span.to, rate, waits, to.repeats - from.repeats,
+                    to.neverShown - from.neverShown);
         EXPECT_GE(rate, span.lowest) << span.from << "-" << span.to << " s";
         EXPECT_LE(rate, span.highest) << span.from << "-" << span.to << " s";
         EXPECT_LE(to.repeats - from.repeats, span.repeats) << "refreshes that showed no new frame";
+        EXPECT_LE(to.neverShown - from.neverShown, span.neverShown) << "frames never shown";
         if (span.waits == Waits::Some) {
             EXPECT_GT(waits, 0) << "the pacing did not wait: frames race";
         } else if (span.waits == Waits::None) {
@@ -316,61 +347,92 @@ TEST_P(FramePacing, PresentsOneFramePerRefreshOfTheWindowsMonitor) {
 INSTANTIATE_TEST_SUITE_P(
     Displays, FramePacing,
     ::testing::Values(
-        Row{"AtOnceOnTheWallClock",
-            {{first, 1}},
-            0,
-            -1,
-            0,
-            0,
-            {{0.8, 2.8, 57, 63, Waits::Some}},
-            -1,
-            0,
-            0,
-            true},
-        Row{"AtOnceAtTheDefaultRate", {{first, 1}}, 0, -1, 0, 0, {{1, 3, 57, 63, Waits::Some}}},
-        Row{"AtOnceAt75Hz", {{first, 75}}, 0, -1, 0, 0, {{1, 3, 72, 78, Waits::Some}}},
-        Row{"WaitsFor60Hz", {{first, 60}}, 0, 60, 0, 0, {{1, 3, 57, 61, Waits::None}}},
-        Row{"WaitsFor144Hz", {{first, 144}}, 0, 144, 0, 0, {{1, 3, 137, 145, Waits::None}}},
-        Row{"WaitsFor144HzBesideA60HzPrimary",
-            {{first, 60}, {second, 144}},
-            1,
-            144,
-            0,
-            0,
-            {{1, 3, 0.95 * 144, 145, Waits::None}}},
-        Row{"AtOnceOn60HzBesideA144HzPrimary",
-            {{first, 144}, {second, 60}},
-            1,
-            -1,
-            0,
-            0,
-            {{1, 3, 57, 63, Waits::Some}}},
-        Row{"QueuesTwoFramesAt59_94HzOnceUncoveredAfter3s",
-            {{first, 59, 60000, 1001}},
-            0,
-            ntsc,
-            2,
-            3.0,
-            {{3, 13, 0.99 * ntsc, 62, Waits::Either, 1}}},
-        Row{"MovedFromA60HzMonitorToAWaiting144HzOne",
-            {{first, 60}, {second, 144}},
-            0,
-            -1,
-            0,
-            0,
-            {{0.5, 2, 57, 63, Waits::Some}, {2.5, 4, 0.95 * 144, 145, Waits::None}},
-            1,
-            144},
-        Row{"DisplayModeChangedTo30Hz",
-            {{first, 60}},
-            0,
-            -1,
-            0,
-            0,
-            {{1.5, 3, 28, 32, Waits::Some}},
-            -1,
-            0,
-            30}),
+        Row{.name = "AtOnceOnTheWallClock",
+            .monitors = {{first, 1}},
+            .spans = {{0.8, 2.8, 57, 63, Waits::Some}},
+            .realTime = true},
+        Row{.name = "AtOnceOnTheWallClockWhereTheWaitRefusesTouchAndPenAsOnWindows7",
+            .monitors = {{first, 1}},
+            .spans = {{0.8, 2.8, 57, 63, Waits::Some}},
+            .realTime = true,
+            .refusesTouchWake = true},
+        Row{.name = "AtOnceAtTheDefaultRate",
+            .monitors = {{first, 1}},
+            .spans = {{1, 3, 59, 61, Waits::Some}}},
+        Row{.name = "AtOnceAt75Hz",
+            .monitors = {{first, 75}},
+            .spans = {{1, 3, 74, 76, Waits::Some}}},
+        Row{.name = "WaitsFor60Hz",
+            .monitors = {{first, 60}},
+            .swapHz = 60,
+            .spans = {{1, 3, 57, 61, Waits::None}}},
+        Row{.name = "WaitsFor144Hz",
+            .monitors = {{first, 144}},
+            .swapHz = 144,
+            .spans = {{1, 3, 137, 145, Waits::None}}},
+        Row{.name = "WaitsFor144HzBesideA60HzPrimary",
+            .monitors = {{first, 60}, {second, 144}},
+            .windowMonitor = 1,
+            .swapHz = 144,
+            .spans = {{1, 3, 0.95 * 144, 145, Waits::None}}},
+        Row{.name = "AtOnceOn60HzBesideA144HzPrimary",
+            .monitors = {{first, 144}, {second, 60}},
+            .windowMonitor = 1,
+            .spans = {{1, 3, 59, 61, Waits::Some}}},
+        Row{.name = "QueuesTwoFramesAt59_94HzOnceUncoveredAfter3s",
+            .monitors = {{first, 59, 60000, 1001}},
+            .swapHz = ntsc,
+            .queue = 2,
+            .swapWaitsFrom = 3.0,
+            .spans = {{3, 13, 0.999 * ntsc, 1.001 * ntsc, Waits::Either, 1}}},
+        Row{.name = "MovedFromA60HzMonitorToAWaiting144HzOne",
+            .monitors = {{first, 60}, {second, 144}},
+            .spans = {{0.5, 2, 59, 61, Waits::Some}, {2.5, 4, 0.95 * 144, 145, Waits::None}},
+            .movedTo = 1,
+            .movedSwapHz = 144},
+        Row{.name = "DisplayModeChangedTo30Hz",
+            .monitors = {{first, 60}},
+            .spans = {{1.5, 3, 29, 31, Waits::Some}},
+            .changedHz = 30},
+        // Composited displays, measured over 10 s after 1 s: every refresh shows a new frame.
+        Row{.name = "CompositedAt60HzLockedToItsScanLine",
+            .monitors = {{first, 60, 60, 1, 60 * offClock}},
+            .composited = true,
+            .scanLines = true,
+            .spans = {{1, 11, 60 * offClock - 0.1, 60 * offClock + 0.1, Waits::Some, 0, 0}}},
+        Row{.name = "CompositedAt59_94HzLockedToTheCompositor",
+            .monitors = {{first, 59, 60000, 1001, ntsc / offClock}},
+            .composited = true,
+            .compositorClock = true,
+            .spans = {{1, 11, ntsc / offClock - 0.1, ntsc / offClock + 0.1, Waits::Some, 0, 0}}},
+        Row{.name = "CompositedOn144HzBesideA60HzPrimaryLockedToItsOwnScanLine",
+            .monitors = {{first, 60, 60, 1}, {second, 144, 144, 1, 144 * offClock}},
+            .windowMonitor = 1,
+            .composited = true,
+            .scanLines = true,
+            .compositorClock = true,
+            .spans = {{1, 11, 144 * offClock - 0.1, 144 * offClock + 0.1, Waits::Some, 0, 0}}},
+        Row{.name = "CompositedAt59_94HzKnowingOnlyItsRate",
+            .monitors = {{first, 59, 60000, 1001}},
+            .composited = true,
+            .spans = {{1, 11, ntsc - 0.1, ntsc + 0.1, Waits::Some, 1, 1}}},
+        Row{.name = "CompositedAt60HzWhoseBlanksStopAt2s",
+            .monitors = {{first, 60, 60, 1}},
+            .composited = true,
+            .scanLines = true,
+            .compositorClock = true,
+            .spans = {{1, 2, 59.9, 60.1, Waits::Some, 0, 0}, {2.5, 4, 59.9, 60.1, Waits::Some}},
+            .blanksStopAt = 2.0},
+        // No rate and no blanks to be had: the swap's own wait is the only clock there is.
+        Row{.name = "WaitsFor144HzReportingNoRate",
+            .monitors = {{first, 0}},
+            .swapHz = 144,
+            .spans = {{1, 11, 0.95 * 144, 145, Waits::None}}},
+        Row{.name = "WaitsFor144HzReportingNoRateWithOneFrameInFlight",
+            .monitors = {{first, 0}},
+            .swapHz = 144,
+            .queue = 1,
+            .spans = {{1, 11, 0.95 * 144, 145, Waits::None}}}),
     [](const ::testing::TestParamInfo<Row>& param) { return param.param.name; });
 
 // Where the system refuses the high-resolution timer, the pacing raises the system's timer
@@ -380,16 +442,17 @@ TEST_F(FrameLoop, GivesBackTheTimerResolutionWhenItLetsGoAndWhenTheLoopEnds) {
     Replacements timers({"CreateWaitableTimerExW", "timeBeginPeriod", "timeEndPeriod"});
     SimulatedClock simulated;
     fakes.swapHz = 60;
-    fakes.swapWaitsFrom = 1.0; // returns at once, then waits for the display
     FailAt("CreateWaitableTimerExW", 1);
     std::size_t raised = 0, lowered = 0;
-    SimulatedClock::At(3.0, [&] {
+    const double start = SimulatedClock::Now();
+    fakes.swapWaitsFrom = start + 1.0; // returns at once, then waits for the display
+    SimulatedClock::At(start + 3.0, [&] {
         raised = CallsOf("timeBeginPeriod").size();
         lowered = CallsOf("timeEndPeriod").size();
         FailAt("CreateWaitableTimerExW", 1);
         fakes.swapHz = -1; // returns at once again: paced once more
     });
-    SimulatedClock::At(4.0, PostClose);
+    SimulatedClock::At(start + 4.0, PostClose);
     EXPECT_EQ(RunFrameLoop(), 0);
     EXPECT_EQ(raised, 1u) << "the pacing did not engage";
     EXPECT_EQ(lowered, 1u) << "the timer resolution was not given back when the pacing let go";

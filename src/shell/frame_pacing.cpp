@@ -3,8 +3,12 @@
 #include <algorithm>
 
 #include "scene/system_libraries.h"
+#include "shell/display_timing.h"
 #include "shell/state.h"
 
+#ifndef CREATE_WAITABLE_TIMER_MANUAL_RESET
+#define CREATE_WAITABLE_TIMER_MANUAL_RESET 0x00000001
+#endif
 // NOTE: Windows 10 1803 and later; older systems refuse the flag and get an ordinary timer.
 #ifndef CREATE_WAITABLE_TIMER_HIGH_RESOLUTION
 #define CREATE_WAITABLE_TIMER_HIGH_RESOLUTION 0x00000002
@@ -19,26 +23,22 @@
 
 namespace {
 
-// Faster than the display for more frames in a row than any driver queues: the swap does not
-// wait.
+// Faster than the display for more frames in a row than any driver queues, from swaps that do not
+// wait: the pacing engages.
 constexpr int fastFramesToEngage = 8;
 constexpr double fastShare = 0.75; // of the refresh period
 // A swap that takes this much of the refresh period longer than its own cost waits for the
 // display; a few in a row are a trend, not a hiccup.
 constexpr double waitingShare = 0.25;
 constexpr int waitingSwapsToLetGo = 3;
-// Paced this much ahead of an exactly known rate, a driver that queues frames fills its queue
-// within seconds and is then seen waiting. Where the driver does not wait, one frame in 200 is
-// replaced before the display has shown it whole, which no one sees on a display that tears
-// anyway.
-constexpr double leadOverExactRate = 1.005;
-constexpr double defaultRate = 60.0;
+// Locked to the blanks, a frame is due this far into a refresh: clear of the blank on both sides,
+// so that a timer that wakes a little late, or a frame that takes a little longer, is still
+// presented within the same refresh and shown at the next blank.
+constexpr double presentPhase = 0.25;
 
 struct Pacing {
     bool running = false; // the loop has presented its first frame
-    HMONITOR monitor = nullptr;
-    double refresh = 0.0; // the display's period, in seconds
-    double period = 0.0;  // the pacing's period: a little shorter
+    DisplayTiming display;
     bool engaged = false;
     int streak = 0;           // frames in a row that argue for changing `engaged`
     double ownSwapCost = 0.0; // the quickest swap since the frames that engaged the pacing
@@ -47,6 +47,7 @@ struct Pacing {
     double nextDue = 0.0;
     HANDLE timer = nullptr;
     bool raisedTimerResolution = false;
+    DWORD wakeMask = QS_ALLINPUT | QS_TOUCH | QS_POINTER;
 };
 Pacing pacing;
 
@@ -58,8 +59,6 @@ double PerformanceCounterSeconds() {
     return static_cast<double>(counter.QuadPart) / static_cast<double>(frequency.QuadPart);
 }
 
-DWORD wakeMask = QS_ALLINPUT | QS_TOUCH | QS_POINTER;
-
 bool SleepOnTimer(HANDLE timer, double seconds) {
     LARGE_INTEGER dueTime;
     dueTime.QuadPart = -static_cast<LONGLONG>(seconds * 1e7); // relative, in 100 ns units
@@ -67,93 +66,48 @@ bool SleepOnTimer(HANDLE timer, double seconds) {
     // Messages and input still wake the loop at once, so Escape and closing are never held up.
     // The timeout only guards against a timer that did not start.
     const DWORD timeout = static_cast<DWORD>(seconds * 1000.0) + 2;
-    DWORD woken = MsgWaitForMultipleObjects(1, &timer, FALSE, timeout, wakeMask);
+    DWORD woken = MsgWaitForMultipleObjects(1, &timer, FALSE, timeout, pacing.wakeMask);
     // NOTE: Windows 7 refuses the touch and pen bits as an invalid parameter.
-    if (woken == WAIT_FAILED && wakeMask != QS_ALLINPUT) {
-        wakeMask = QS_ALLINPUT;
-        woken = MsgWaitForMultipleObjects(1, &timer, FALSE, timeout, wakeMask);
+    if (woken == WAIT_FAILED && pacing.wakeMask != QS_ALLINPUT) {
+        pacing.wakeMask = QS_ALLINPUT;
+        woken = MsgWaitForMultipleObjects(1, &timer, FALSE, timeout, pacing.wakeMask);
     }
     return woken != WAIT_OBJECT_0 + 1;
 }
 
-bool SameName(const WCHAR* wide, const char* narrow) {
-    for (; *wide != 0 && *narrow != 0; ++wide, ++narrow) {
-        if (*wide != static_cast<unsigned char>(*narrow)) {
-            return false;
-        }
+// When the frame after one presented `now` is due.
+double NextDue(double now) {
+    const double blank = LatestBlank(pacing.display, now);
+    if (blank >= 0.0) {
+        // The refresh after the one this frame was presented in, at the same point of it.
+        return blank + (1.0 + presentPhase) * pacing.display.period;
     }
-    return *wide == 0 && *narrow == 0;
-}
-
-// The exact rate of the display device (60000/1001 for what the display mode calls 59 Hz), or 0
-// where the system does not say.
-double ExactRefreshRate(const char* device) {
-    DISPLAYCONFIG_PATH_INFO paths[16];
-    DISPLAYCONFIG_MODE_INFO modes[32];
-    UINT32 pathCount = 0;
-    UINT32 modeCount = 0;
-    if (GetDisplayConfigBufferSizes(QDC_ONLY_ACTIVE_PATHS, &pathCount, &modeCount) !=
-            ERROR_SUCCESS ||
-        pathCount > 16 || modeCount > 32 ||
-        QueryDisplayConfig(QDC_ONLY_ACTIVE_PATHS, &pathCount, paths, &modeCount, modes, nullptr) !=
-            ERROR_SUCCESS) {
-        return 0.0;
-    }
-    for (UINT32 i = 0; i < pathCount; ++i) {
-        DISPLAYCONFIG_SOURCE_DEVICE_NAME source{};
-        source.header.type = DISPLAYCONFIG_DEVICE_INFO_GET_SOURCE_NAME;
-        source.header.size = sizeof(source);
-        source.header.adapterId = paths[i].sourceInfo.adapterId;
-        source.header.id = paths[i].sourceInfo.id;
-        const DISPLAYCONFIG_RATIONAL rate = paths[i].targetInfo.refreshRate;
-        if (DisplayConfigGetDeviceInfo(&source.header) == ERROR_SUCCESS &&
-            SameName(source.viewGdiDeviceName, device) && rate.Denominator != 0) {
-            return static_cast<double>(rate.Numerator) / rate.Denominator;
-        }
-    }
-    return 0.0;
-}
-
-// The rate of the monitor the window is on, not the primary one's: monitors beside each other
-// often refresh at different rates.
-void ReadRefreshRate() {
-    pacing.monitor = MonitorFromWindow(sceneState.hWnd, MONITOR_DEFAULTTOPRIMARY);
-    MONITORINFOEXA info{};
-    info.cbSize = sizeof(info);
-    const char* device = GetMonitorInfoA(pacing.monitor, &info) ? info.szDevice : nullptr;
-    double rate = device != nullptr ? ExactRefreshRate(device) : 0.0;
-    double pacedRate = rate * leadOverExactRate;
-    if (rate <= 1.0) {
-        DEVMODEA mode{};
-        mode.dmSize = sizeof(mode);
-        const DWORD whole = EnumDisplaySettingsA(device, ENUM_CURRENT_SETTINGS, &mode)
-                                ? mode.dmDisplayFrequency
-                                : 0;
-        // NOTE: 0 and 1 mean the hardware's default rate; Wine on a virtual display reads 0.
-        // Any other whole number may be the rate rounded down (59 for 59.94 Hz): paced for the
-        // next one up, the pacing is never the slower of the two.
-        rate = whole > 1 ? whole : defaultRate;
-        pacedRate = whole > 1 ? whole + 1.0 : defaultRate * leadOverExactRate;
-    }
-    pacing.refresh = 1.0 / rate;
-    pacing.period = 1.0 / pacedRate;
+    // Due one period after the last due time, so the rate stays exact; after a stall, from now.
+    return std::max(pacing.nextDue + pacing.display.period, now);
 }
 
 void Engage(double now) {
+    // NOTE: manual reset. A timer that fired while the loop was handling a message stays
+    // signalled, and Wine's SetWaitableTimer clears that only for a manual-reset timer: an
+    // auto-reset one would end the next wait at once and let a second frame into the refresh.
     if (pacing.timer == nullptr) {
-        pacing.timer = CreateWaitableTimerExW(
-            nullptr, nullptr, CREATE_WAITABLE_TIMER_HIGH_RESOLUTION, TIMER_ALL_ACCESS);
+        pacing.timer = CreateWaitableTimerExW(nullptr, nullptr,
+                                              CREATE_WAITABLE_TIMER_MANUAL_RESET |
+                                                  CREATE_WAITABLE_TIMER_HIGH_RESOLUTION,
+                                              TIMER_ALL_ACCESS);
     }
     if (pacing.timer == nullptr) {
         // An ordinary timer keeps the system's timer resolution, 15.6 ms by default: ask for 1 ms.
-        pacing.timer = CreateWaitableTimerExW(nullptr, nullptr, 0, TIMER_ALL_ACCESS);
+        pacing.timer = CreateWaitableTimerExW(nullptr, nullptr, CREATE_WAITABLE_TIMER_MANUAL_RESET,
+                                              TIMER_ALL_ACCESS);
         pacing.raisedTimerResolution =
             pacing.timer != nullptr && timeBeginPeriod(1) == TIMERR_NOERROR;
     }
     // Without a timer the loop could only busy-wait: it then stays unpaced.
     pacing.engaged = pacing.timer != nullptr;
     pacing.streak = 0;
-    pacing.nextDue = now + pacing.period;
+    pacing.nextDue = now; // where the timer counts from, where there are no blanks
+    pacing.nextDue = NextDue(now);
 }
 
 // Also gives back what engaging took: the raised timer resolution speeds up the whole system's
@@ -180,7 +134,12 @@ bool WaitUntilFrameDue() {
         return true;
     }
     const double now = pacingClock.now();
-    return now >= pacing.nextDue || pacingClock.sleep(pacing.timer, pacing.nextDue - now);
+    if (now >= pacing.nextDue) {
+        return true;
+    }
+    // A timer at the system's coarse resolution may also wake early: the clock decides.
+    return pacingClock.sleep(pacing.timer, pacing.nextDue - now) &&
+           pacingClock.now() >= pacing.nextDue;
 }
 
 void NoteFrameDrawn() {
@@ -191,15 +150,21 @@ void NoteFramePresented() {
     const double now = pacingClock.now();
     const double swap = now - pacing.drawn;
     const double interval = now - pacing.lastPresent;
+    const double period = pacing.display.period;
     pacing.lastPresent = now;
     if (!pacing.running) {
         pacing.running = true;
-        ReadRefreshRate(); // after the first frame, which is left as it always was
+        // After the first frame, which is left as it always was.
+        ReadDisplayTiming(sceneState.hWnd, pacing.display);
         return;
     }
 
     if (!pacing.engaged) {
-        pacing.streak = interval < fastShare * pacing.refresh ? pacing.streak + 1 : 0;
+        // A swap that takes a good part of the refresh waits for the display, at whatever rate it
+        // runs: a display whose rate the system reports wrongly, or not at all, is left to its
+        // driver.
+        const bool fast = interval < fastShare * period && swap < waitingShare * period;
+        pacing.streak = fast ? pacing.streak + 1 : 0;
         pacing.ownSwapCost = pacing.streak == 1 ? swap : std::min(pacing.ownSwapCost, swap);
         if (pacing.streak >= fastFramesToEngage) {
             Engage(now);
@@ -209,36 +174,35 @@ void NoteFramePresented() {
 
     // The swap waits for the display now: the window was uncovered, or the queue of a driver
     // that queues frames has filled. Waiting on top of it would only lose frames.
-    const bool waited = swap >= pacing.ownSwapCost + waitingShare * pacing.refresh;
+    const bool waited = swap >= pacing.ownSwapCost + waitingShare * period;
     pacing.streak = waited ? pacing.streak + 1 : 0;
     pacing.ownSwapCost = std::min(pacing.ownSwapCost, swap);
     if (pacing.streak >= waitingSwapsToLetGo) {
         LetGo();
         return;
     }
-    // Due one period after the last due time, so the rate stays exact; after a stall, from now.
-    pacing.nextDue = std::max(pacing.nextDue + pacing.period, now);
+    pacing.nextDue = NextDue(now);
 }
 
 void NoteWindowMoved() {
-    if (pacing.running &&
-        MonitorFromWindow(sceneState.hWnd, MONITOR_DEFAULTTOPRIMARY) != pacing.monitor) {
+    if (pacing.running && MovedToAnotherMonitor(sceneState.hWnd, pacing.display)) {
         NoteDisplayChanged();
     }
 }
 
 void NoteDisplayChanged() {
     if (!pacing.running) {
-        return; // no loop runs: the next one reads the rate itself
+        return; // no loop runs: the next one reads the timing itself
     }
-    const double before = pacing.refresh;
-    ReadRefreshRate();
-    if (pacing.refresh != before) {
+    const double before = pacing.display.period;
+    ReadDisplayTiming(sceneState.hWnd, pacing.display);
+    if (pacing.display.period != before) {
         LetGo(); // whether the new display's driver waits is judged afresh
     }
 }
 
 void StopFramePacing() {
     LetGo();
+    ReleaseDisplayTiming(pacing.display);
     pacing = Pacing{};
 }

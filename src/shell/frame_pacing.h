@@ -7,9 +7,11 @@
 // SwapBuffers return at once. Where the driver waits for the display, even only once it has a
 // few frames queued, the loop adds no wait of its own.
 //
-// The pacing engages once frames keep coming well inside the refresh period, and lets go as soon
-// as SwapBuffers is seen waiting for the display. While engaged it runs a little ahead of the
-// display, so that a driver that queues frames fills its queue and shows that it waits.
+// The pacing engages once frames keep coming well inside the refresh period from swaps that
+// return well inside it, and lets go as soon as SwapBuffers is seen waiting for the display.
+// While engaged it presents one frame per refresh: locked to the blanks of the window's monitor
+// where the system tells when they come (shell/display_timing.*), else on a timer at the
+// monitor's rate.
 
 // The clock and the sleep the pacing runs on: the performance counter, and a waitable timer that
 // any input or message cuts short. Set once; tests set their own.
@@ -30,12 +32,12 @@ bool WaitUntilFrameDue();
 void NoteFrameDrawn();
 void NoteFramePresented();
 
-// The window moved: the refresh rate is read again when it is now on another monitor.
+// The window moved: the display's timing is read again when it is now on another monitor.
 void NoteWindowMoved();
 
-// The display mode, the monitors or the window's DPI changed: the refresh rate is read again.
+// The display mode, the monitors or the window's DPI changed: the display's timing is read again.
 void NoteDisplayChanged();
 
-// Releases the timer and the timer resolution the pacing may have taken; the next frame loop
-// starts afresh, and display changes until then change nothing.
+// Releases what the pacing took (its timer, the timer resolution, the display's output); the next
+// frame loop starts afresh, and display changes until then change nothing.
 void StopFramePacing();

@@ -7,11 +7,18 @@
 //  - Escape ends the program with exit code 0, as closing the window does, whatever message
 //    happened to be retrieved last.
 //  - Minimised, the loop sleeps until a message arrives instead of polling.
-//  - Frames are paced to the refresh rate of the window's monitor where the driver ignores the
-//    swap interval (shell/frame_pacing.*); where it waits for the display, even only once it
-//    has frames queued, nothing waits but SwapBuffers.
-//  - OpenGL, GLU and the multimedia timer are loaded from the system folder, never imported
-//    (scene/system_libraries.*).
+//  - Where the driver ignores the swap interval and SwapBuffers returns at once (vertical sync
+//    forced off, virtual and remote displays), the loop paces itself to one frame per refresh of
+//    the window's own monitor (shell/frame_pacing.*): each frame is due a quarter of a refresh
+//    after a vertical blank of that monitor, read from its output's scan line or from the
+//    compositor's clock where it runs at that monitor's rate (shell/display_timing.*). Where the
+//    system gives no blanks, a timer runs at the monitor's exact rate, else its whole number,
+//    else 60 Hz. The wait is a waitable timer that messages and input cut short. Where the swap
+//    waits for the display, even only once the driver has frames queued, nothing waits but
+//    SwapBuffers; a swap that takes a good part of the refresh is never paced.
+//  - OpenGL, GLU, the multimedia timer and the compositor's library are loaded from the system
+//    folder, never imported; the display timing is looked up by name, and done without where
+//    the system lacks it (scene/system_libraries.*).
 //  - Screen-saver and monitor power-down requests are recognised with the system's low four bits
 //    of wParam masked off, as Windows documents.
 //  - The client area is 800 x 600 physical pixels on a scaled display, on whatever monitor the
@@ -142,7 +149,7 @@ int RunFrameLoop() {
         }
 
         if (!WaitUntilFrameDue()) {
-            continue; // a message came first
+            continue; // a message came first, or the timer woke early
         }
         DrawScene();
         NoteFrameDrawn();

@@ -101,7 +101,7 @@ bool SimulatedSleep(HANDLE, double seconds) {
 } // namespace
 
 SimulatedClock::SimulatedClock() {
-    simulatedNow = 0.0;
+    simulatedNow = 1000.0;
     pacingClock = PacingClock{Now, SimulatedSleep};
     fakes.now = Now;
     fakes.waitUntil = AdvanceTo;

@@ -37,7 +37,9 @@ void RunAfterFrames(int frames, std::function<void()> action);
 
 // The frame pacing and the fake SwapBuffers on a simulated clock while it lives: time passes only
 // as the swaps and the pacing's sleeps make it pass, and each action given to At runs once its
-// time has come, from inside the frame loop.
+// time has come, from inside the frame loop. The clock starts at 1000 s, as a performance counter
+// that has run a while. What the program can learn of the display's blanks comes from the fakes,
+// on the same clock.
 struct SimulatedClock {
     SimulatedClock();
     ~SimulatedClock();
@@ -46,4 +48,7 @@ struct SimulatedClock {
 
     static double Now();
     static void At(double seconds, std::function<void()> action);
+
+    Replacements blanks{{"DwmGetCompositionTimingInfo", "D3DKMTOpenAdapterFromGdiDisplayName",
+                         "D3DKMTGetScanLine", "D3DKMTCloseAdapter"}};
 };

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <sstream>
@@ -66,8 +67,16 @@ const FakeMonitor* MonitorNamed(const char* device) {
     return nullptr;
 }
 
-HMONITOR WINAPI FakeMonitorFromWindow(HWND, DWORD) {
-    return reinterpret_cast<HMONITOR>(static_cast<std::intptr_t>(fakes.windowMonitor + 1));
+HMONITOR MonitorHandle(int index) {
+    return reinterpret_cast<HMONITOR>(static_cast<std::intptr_t>(index + 1));
+}
+
+// The program's window is on `windowMonitor`; any other window, or none, on the primary.
+HMONITOR WINAPI FakeMonitorFromWindow(HWND window, DWORD flags) {
+    if (window != nullptr && window == sceneState.hWnd) {
+        return MonitorHandle(fakes.windowMonitor);
+    }
+    return flags == MONITOR_DEFAULTTONULL ? nullptr : MonitorHandle(0);
 }
 
 BOOL WINAPI FakeGetMonitorInfoA(HMONITOR monitor, MONITORINFO* info) {
@@ -93,21 +102,32 @@ BOOL WINAPI FakeEnumDisplaySettingsA(LPCSTR device, DWORD mode, DEVMODEA* devMod
 
 LONG WINAPI FakeGetDisplayConfigBufferSizes(UINT32, UINT32* paths, UINT32* modes) {
     *paths = static_cast<UINT32>(fakes.monitors.size());
-    *modes = 0;
+    *modes = *paths;
     return ERROR_SUCCESS;
 }
 
-// One path per monitor, its source id the monitor's index.
+// Every monitor shows 1080 lines of 1125 (the blank's 45 lines after them).
+constexpr UINT visibleLines = 1080;
+constexpr UINT totalLines = 1125;
+
+// One path per monitor, its source id the monitor's index, with its target mode.
 LONG WINAPI FakeQueryDisplayConfig(UINT32, UINT32* pathCount, DISPLAYCONFIG_PATH_INFO* paths,
-                                   UINT32* modeCount, DISPLAYCONFIG_MODE_INFO*,
+                                   UINT32* modeCount, DISPLAYCONFIG_MODE_INFO* modes,
                                    DISPLAYCONFIG_TOPOLOGY_ID*) {
     *pathCount = static_cast<UINT32>(fakes.monitors.size());
-    *modeCount = 0;
+    *modeCount = *pathCount;
     for (UINT32 i = 0; i < *pathCount; ++i) {
         paths[i] = DISPLAYCONFIG_PATH_INFO{};
         paths[i].sourceInfo.id = i;
+        paths[i].targetInfo.modeInfoIdx = i;
         paths[i].targetInfo.refreshRate = {fakes.monitors[i].exactNumerator,
                                            fakes.monitors[i].exactDenominator};
+        modes[i] = DISPLAYCONFIG_MODE_INFO{};
+        modes[i].infoType = DISPLAYCONFIG_MODE_INFO_TYPE_TARGET;
+        DISPLAYCONFIG_VIDEO_SIGNAL_INFO& signal = modes[i].targetMode.targetVideoSignalInfo;
+        signal.activeSize = {1920, visibleLines};
+        signal.totalSize = {2200, totalLines};
+        signal.scanLineOrdering = DISPLAYCONFIG_SCANLINE_ORDERING_PROGRESSIVE;
     }
     return ERROR_SUCCESS;
 }
@@ -121,17 +141,115 @@ LONG WINAPI FakeDisplayConfigGetDeviceInfo(DISPLAYCONFIG_DEVICE_INFO_HEADER* hea
     return ERROR_SUCCESS;
 }
 
-// ---- The display behind SwapBuffers ----
-
-struct Display {
-    double nextBlank = 0.0;
-    int queued = 0;
-};
-Display display;
+// ---- What the program can learn of the blanks ----
 
 double FakeNow() {
     return fakes.now ? fakes.now() : SecondsNow();
 }
+
+double ActualHz(const FakeMonitor& monitor) {
+    if (monitor.actualHz > 0.0) {
+        return monitor.actualHz;
+    }
+    return monitor.exactNumerator != 0
+               ? static_cast<double>(monitor.exactNumerator) / monitor.exactDenominator
+               : monitor.wholeHz;
+}
+
+// The monitor's latest blank at or before `seconds`.
+double LatestBlankOf(const FakeMonitor& monitor, double seconds) {
+    const double period = 1.0 / ActualHz(monitor);
+    return monitor.firstBlank + std::floor((seconds - monitor.firstBlank) / period) * period;
+}
+
+bool BlanksStopped(double now) {
+    return fakes.blanksStopAt > 0.0 && now >= fakes.blanksStopAt;
+}
+
+constexpr LONG statusInvalidParameter = static_cast<LONG>(0xC000000D);
+
+// Each monitor its own output: the adapter handle 0x40 plus its index, the source its index.
+LONG WINAPI FakeD3DKMTOpenAdapterFromGdiDisplayName(KmtOpenAdapterFromGdiDisplayName* output) {
+    for (std::size_t i = 0; fakes.scanLines && i < fakes.monitors.size(); ++i) {
+        const char* device = fakes.monitors[i].device;
+        std::size_t at = 0;
+        while (device[at] != 0 && output->DeviceName[at] == static_cast<WCHAR>(device[at])) {
+            ++at;
+        }
+        if (device[at] == 0 && output->DeviceName[at] == 0) {
+            output->hAdapter = static_cast<UINT>(0x40 + i);
+            output->VidPnSourceId = static_cast<UINT>(i);
+            ++calls.openOutputs;
+            return 0;
+        }
+    }
+    return statusInvalidParameter;
+}
+
+LONG WINAPI FakeD3DKMTGetScanLine(KmtGetScanLine* query) {
+    const double now = FakeNow();
+    const UINT index = query->VidPnSourceId;
+    if (query->hAdapter != 0x40 + index || index >= fakes.monitors.size() || BlanksStopped(now)) {
+        return statusInvalidParameter;
+    }
+    const FakeMonitor& monitor = fakes.monitors[index];
+    const double sinceBlank = (now - LatestBlankOf(monitor, now)) * ActualHz(monitor);
+    query->ScanLine = (visibleLines + static_cast<UINT>(sinceBlank * totalLines)) % totalLines;
+    query->InVerticalBlank = query->ScanLine >= visibleLines;
+    return 0;
+}
+
+LONG WINAPI FakeD3DKMTCloseAdapter(const KmtCloseAdapter*) {
+    --calls.openOutputs;
+    return 0;
+}
+
+// The compositor runs at the primary monitor's rate, as on Windows 7 to 10.
+HRESULT WINAPI FakeDwmGetCompositionTimingInfo(HWND window, DWM_TIMING_INFO* info) {
+    if (window != nullptr || info->cbSize != sizeof(DWM_TIMING_INFO)) {
+        return E_INVALIDARG; // as Windows 8.1 and later
+    }
+    if (!fakes.compositorClock || fakes.monitors.empty()) {
+        return static_cast<HRESULT>(0x80263001); // DWM_E_COMPOSITIONDISABLED
+    }
+    const FakeMonitor& primary = fakes.monitors[0];
+    LARGE_INTEGER frequency;
+    QueryPerformanceFrequency(&frequency);
+    const auto ticks = [&](double seconds) {
+        return static_cast<QPC_TIME>(seconds * static_cast<double>(frequency.QuadPart));
+    };
+    *info = DWM_TIMING_INFO{};
+    info->cbSize = sizeof(DWM_TIMING_INFO);
+    info->rateRefresh = primary.exactNumerator != 0
+                            ? UNSIGNED_RATIO{primary.exactNumerator, primary.exactDenominator}
+                            : UNSIGNED_RATIO{primary.wholeHz, 1};
+    info->qpcRefreshPeriod = ticks(1.0 / ActualHz(primary));
+    const double now = FakeNow();
+    info->qpcVBlank =
+        ticks(LatestBlankOf(primary, BlanksStopped(now) ? std::min(now, fakes.blanksStopAt) : now));
+    return S_OK;
+}
+
+DWORD WINAPI FakeMsgWaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL all,
+                                           DWORD milliseconds, DWORD wakeMask) {
+    constexpr DWORD touchAndPen = 0x0800 | 0x1000; // QS_TOUCH | QS_POINTER
+    if (fakes.refusesTouchWake && (wakeMask & touchAndPen) != 0) {
+        ++calls.refusedWakes;
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return WAIT_FAILED;
+    }
+    return RealFunction<decltype(&::MsgWaitForMultipleObjects)>(
+        "user32.dll", "MsgWaitForMultipleObjects")(count, handles, all, milliseconds, wakeMask);
+}
+
+// ---- The display behind SwapBuffers ----
+
+struct Display {
+    double nextBlank = 0.0;
+    int queued = 0;   // frames that the display that queues them has yet to show
+    int finished = 0; // frames the compositor has received since its last blank
+};
+Display display;
 
 void FakeWaitUntil(double seconds) {
     if (fakes.waitUntil) {
@@ -154,8 +272,31 @@ void ShowQueuedFrames(double until, double period) {
     }
 }
 
+// At each blank of the window's monitor up to `until` the compositor shows the newest frame it
+// has: the others are never shown, and a blank with none repeats the last one.
+void ComposeUntil(double until) {
+    const FakeMonitor& monitor = fakes.monitors.at(fakes.windowMonitor);
+    const double period = 1.0 / ActualHz(monitor);
+    if (display.nextBlank == 0.0) {
+        display.nextBlank = LatestBlankOf(monitor, until) + period;
+    }
+    for (; display.nextBlank <= until; display.nextBlank += period) {
+        if (display.finished == 0) {
+            ++calls.repeatedRefreshes;
+        }
+        calls.neverShown += std::max(display.finished - 1, 0);
+        display.finished = 0;
+    }
+}
+
 BOOL WINAPI FakeSwapBuffers(HDC dc) {
     ++calls.presented;
+    if (fakes.composited) {
+        FakeWaitUntil(FakeNow() + 0.0005); // the copy of the frame to the compositor
+        ComposeUntil(FakeNow());
+        ++display.finished;
+        return TRUE;
+    }
     if (fakes.swapHz == 0.0) {
         return RealFunction<decltype(&::SwapBuffers)>("gdi32.dll", "SwapBuffers")(dc);
     }
@@ -303,11 +444,16 @@ void* FakeAddress(Function fake) {
     X("user32.dll", GetDisplayConfigBufferSizes, &FakeGetDisplayConfigBufferSizes)                 \
     X("user32.dll", QueryDisplayConfig, &FakeQueryDisplayConfig)                                   \
     X("user32.dll", DisplayConfigGetDeviceInfo, &FakeDisplayConfigGetDeviceInfo)                   \
+    X("user32.dll", MsgWaitForMultipleObjects, &FakeMsgWaitForMultipleObjects)                     \
     X("kernel32.dll", LoadLibraryExA, nullptr)                                                     \
     X("kernel32.dll", CreateWaitableTimerExW, nullptr)                                             \
     X("gdi32.dll", ChoosePixelFormat, nullptr)                                                     \
     X("gdi32.dll", SetPixelFormat, nullptr)                                                        \
     X("gdi32.dll", SwapBuffers, &FakeSwapBuffers)                                                  \
+    X("gdi32.dll", D3DKMTOpenAdapterFromGdiDisplayName, &FakeD3DKMTOpenAdapterFromGdiDisplayName)  \
+    X("gdi32.dll", D3DKMTGetScanLine, &FakeD3DKMTGetScanLine)                                      \
+    X("gdi32.dll", D3DKMTCloseAdapter, &FakeD3DKMTCloseAdapter)                                    \
+    X("dwmapi.dll", DwmGetCompositionTimingInfo, &FakeDwmGetCompositionTimingInfo)                 \
     X("opengl32.dll", wglCreateContext, nullptr)                                                   \
     X("opengl32.dll", wglMakeCurrent, nullptr)                                                     \
     X("opengl32.dll", wglDeleteContext, nullptr)                                                   \
@@ -454,12 +600,21 @@ void ResetEverything() {
     calls.presented = 0;
     calls.timedWaits = 0;
     calls.repeatedRefreshes = 0;
+    calls.neverShown = 0;
+    calls.openOutputs = 0;
+    calls.refusedWakes = 0;
     fakes = Fakes{};
     display = Display{};
     sceneState = SceneState{};
 }
 
 } // namespace
+
+void SettleDisplay() {
+    if (fakes.composited) {
+        ComposeUntil(FakeNow());
+    }
+}
 
 FreshState::FreshState() {
     ResetEverything();

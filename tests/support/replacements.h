@@ -42,16 +42,23 @@ struct Calls {
     std::atomic<int> presented{0};  // SwapBuffers
     std::atomic<int> timedWaits{0}; // sleeps of the frame pacing
     int repeatedRefreshes = 0;      // blanks of the simulated display with no new frame
+    int neverShown = 0;             // frames the composited display replaced before a blank
+    int openOutputs = 0;            // D3DKMTOpenAdapterFromGdiDisplayName less D3DKMTCloseAdapter
+    int refusedWakes = 0;           // waits refused for their touch and pen bits
 };
 extern Calls calls;
 
 // A monitor as the fakes describe it: a GDI device name, the whole-number rate of its display
-// mode, and the exact rate the display configuration gives (0 where it gives none).
+// mode, and the exact rate the display configuration gives (0 where it gives none). Its blanks
+// come at `actualHz` (where 0: the exact rate, else the whole one) from `firstBlank` on: a
+// display's own clock is seldom exactly the rate it was set to.
 struct FakeMonitor {
     const char* device;
     DWORD wholeHz;
     UINT32 exactNumerator = 0;
     UINT32 exactDenominator = 1;
+    double actualHz = 0.0;
+    double firstBlank = 1000.0041; // seconds on the simulated clock, which starts at 1000
 };
 
 struct Fakes {
@@ -70,6 +77,17 @@ struct Fakes {
     double swapHz = 0.0;
     int queue = 0;
     double swapWaitsFrom = 0.0;
+    // Or a composited display: SwapBuffers returns at once, and at each blank of the window's
+    // monitor the compositor shows the newest frame finished before it.
+    bool composited = false;
+    // What the program can learn of the blanks: each monitor's scan line (D3DKMTGetScanLine), the
+    // compositor's clock, which follows the primary monitor (DwmGetCompositionTimingInfo); and
+    // when both stop telling anything new, as for a display that is off (0: never).
+    bool scanLines = false;
+    bool compositorClock = false;
+    double blanksStopAt = 0.0;
+    // MsgWaitForMultipleObjects refuses the touch and pen bits, as Windows 7 does.
+    bool refusesTouchWake = false;
     // The clock the fake SwapBuffers keeps: the performance counter, or a simulated one.
     double (*now)() = nullptr;
     void (*waitUntil)(double seconds) = nullptr;
@@ -95,6 +113,9 @@ class Replacements {
   private:
     std::vector<const char*> names;
 };
+
+// Counts the blanks of the composited display up to the fakes' clock.
+void SettleDisplay();
 
 // The functions of creation, showing and teardown, in the order the program calls them.
 extern const std::vector<const char*> windowCalls;
