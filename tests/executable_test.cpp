@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <iterator>
@@ -154,6 +155,32 @@ std::string Utf16(const char* text) {
     return wide;
 }
 
+// The DLLs the exe may import: Windows' own, with no Visual C++ redistributable, Universal CRT
+// forwarder (api-ms-win-crt-*) or MinGW-w64 runtime DLL.
+std::vector<std::string> WindowsOwnDlls() {
+#if defined(_MSC_VER)
+    // MSVC's static runtime (/MT) is in the exe.
+    return {"kernel32.dll", "user32.dll", "gdi32.dll"};
+#else
+    // MinGW-w64's static runtime calls the C runtime of every Windows, msvcrt.dll.
+    return {"kernel32.dll", "user32.dll", "gdi32.dll", "msvcrt.dll"};
+#endif
+}
+
+// What the exe may weigh: the program's own code and resources, some 19 KB, and the little of the
+// static runtime it uses. The runtime's exception support alone would add some 140 KB (MinGW-w64).
+std::size_t SizeLimit() {
+#if defined(_MSC_VER)
+    // Measured only in part: the stand-in for Visual Studio 2022 (clang-cl, lld-link) builds
+    // 19-21 KB exes, but links msvcrt.dll in place of MSVC's static runtime, whose size it cannot
+    // show. The limit is wide until the Windows CI job, which prints the size, has run.
+    return 160u * 1024u;
+#else
+    // Measured with MinGW-w64 (GCC 12, Debian 12): 34,304 bytes (win64), 36,352 bytes (win32).
+    return 48u * 1024u;
+#endif
+}
+
 struct Build {
     const char* name;
     const char* relativePath;
@@ -199,15 +226,12 @@ TEST_P(ProgramExecutable, IsAHardenedGuiProgram) {
     } else {
         EXPECT_TRUE(image.file.Characteristics & IMAGE_FILE_LARGE_ADDRESS_AWARE);
     }
-    // The program's own code is a few kilobytes, with the little of the static runtime it uses
-    // (about 31 KB in all). The runtime's exception support alone would add some 140 KB.
-    EXPECT_LE(image.bytes.size(), 48u * 1024u);
+    std::printf("%s: %zu bytes\n", path.c_str(), image.bytes.size());
+    EXPECT_LE(image.bytes.size(), SizeLimit()) << "the exe carries more than the program";
 }
 
 TEST_P(ProgramExecutable, ImportsOnlyWindowsOwnDlls) {
-    const std::vector<std::string> allowed = {"kernel32.dll", "user32.dll", "gdi32.dll",
-                                              "opengl32.dll", "glu32.dll",  "winmm.dll",
-                                              "msvcrt.dll"};
+    const std::vector<std::string> allowed = WindowsOwnDlls();
     const std::vector<std::string> imports = ImportedDlls(image);
     EXPECT_FALSE(imports.empty());
     for (const std::string& dll : imports) {

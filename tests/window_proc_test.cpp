@@ -14,6 +14,9 @@
 namespace {
 
 constexpr LRESULT defaultResult = 0x5EED; // what the replaced DefWindowProcA answers
+// Virtual-key codes of letters are their capitals.
+constexpr WPARAM keyA = 'A';
+constexpr WPARAM keyX = 'X';
 
 } // namespace
 
@@ -84,14 +87,14 @@ TEST_F(WindowProcedure, CloseAsksToQuitAndLeavesTheWindowAlive) {
 }
 
 TEST_F(WindowProcedure, KeysAreRecordedDownAndUp) {
-    EXPECT_EQ(Send(WM_KEYDOWN, 'A', 0x001E0001), 0);
+    EXPECT_EQ(Send(WM_KEYDOWN, keyA, 0x001E0001), 0);
     EXPECT_EQ(Send(WM_KEYDOWN, VK_ESCAPE, 0x00010001), 0);
     EXPECT_EQ(Send(WM_KEYDOWN, 255, 0), 0);
-    EXPECT_TRUE(sceneState.keyDown['A']);
+    EXPECT_TRUE(sceneState.keyDown[keyA]);
     EXPECT_TRUE(sceneState.keyDown[VK_ESCAPE]);
     EXPECT_TRUE(sceneState.keyDown[255]);
-    EXPECT_EQ(Send(WM_KEYUP, 'A', 0xC01E0001), 0);
-    EXPECT_FALSE(sceneState.keyDown['A']);
+    EXPECT_EQ(Send(WM_KEYUP, keyA, 0xC01E0001), 0);
+    EXPECT_FALSE(sceneState.keyDown[keyA]);
     EXPECT_TRUE(sceneState.keyDown[VK_ESCAPE]);
 }
 
@@ -120,14 +123,14 @@ TEST_F(WindowProcedure, KeyCodesPastTheTableAreIgnored) {
 TEST_F(WindowProcedure, SystemKeysLeaveTheKeyTableAlone) {
     SendCountingDefault(WM_SYSKEYDOWN, VK_ESCAPE, 0x20010001);
     SendCountingDefault(WM_SYSKEYDOWN, VK_MENU, 0x20380001);
-    SendCountingDefault(WM_SYSKEYDOWN, 'X', 0x202D0001);
+    SendCountingDefault(WM_SYSKEYDOWN, keyX, 0x202D0001);
     EXPECT_EQ(DefaultProcCalls(), 3);
     EXPECT_FALSE(sceneState.keyDown[VK_ESCAPE]);
     EXPECT_FALSE(sceneState.keyDown[VK_MENU]);
-    EXPECT_FALSE(sceneState.keyDown['X']);
-    sceneState.keyDown['X'] = true;
-    SendCountingDefault(WM_SYSKEYUP, 'X', 0xE02D0001);
-    EXPECT_TRUE(sceneState.keyDown['X']);
+    EXPECT_FALSE(sceneState.keyDown[keyX]);
+    sceneState.keyDown[keyX] = true;
+    SendCountingDefault(WM_SYSKEYUP, keyX, 0xE02D0001);
+    EXPECT_TRUE(sceneState.keyDown[keyX]);
 }
 
 TEST_F(WindowProcedure, SizeResizesTheViewportAndProjection) {

@@ -110,6 +110,13 @@ bool AgreesWithMonitor(double compositorRate, double monitorRate, bool exact) {
                  : std::fabs(compositorRate - monitorRate) < 1.0;
 }
 
+// The refreshes in `seconds`, rounded down (below zero too).
+long long WholeRefreshes(double seconds, double period) {
+    const double refreshes = seconds / period;
+    const auto whole = static_cast<long long>(refreshes); // towards zero
+    return static_cast<double>(whole) > refreshes ? whole - 1 : whole;
+}
+
 void CloseOutput(DisplayTiming& timing) {
     if (timing.adapter != 0) {
         const KmtCloseAdapter output{timing.adapter};
@@ -204,7 +211,7 @@ double LatestBlank(DisplayTiming& timing, double now) {
     }
     // The compositor reports a blank that may be refreshes old, and a source that stopped
     // answering none at all: count on to the latest one.
-    blank += std::floor((now - blank) / timing.period) * timing.period;
+    blank += static_cast<double>(WholeRefreshes(now - blank, timing.period)) * timing.period;
     timing.lastBlank = blank;
     return blank;
 }
