@@ -20,24 +20,13 @@ set(entries LICENSE README.txt tovren.exe tovren.exe.sha256)
 list(SORT entries)
 list(TRANSFORM entries PREPEND "${folder}/")
 set(archive "${work}/${CPACK_PACKAGE_FILE_NAME}.zip")
-if(CPACK_TOVREN_ZIP AND CPACK_TOVREN_TOUCH)
-    # Info-ZIP with -X stores no access or change times (libarchive's zip writer stores both,
-    # whatever --mtime says): with the files' own times fixed, the bytes are.
-    foreach(entry IN LISTS entries)
-        execute_process(COMMAND "${CPACK_TOVREN_TOUCH}" -d "2026-01-01 00:00:00 UTC"
-                                "${work}/${entry}")
-    endforeach()
-    execute_process(COMMAND "${CPACK_TOVREN_CMAKE_COMMAND}" -E env TZ=UTC "${CPACK_TOVREN_ZIP}"
-                            -X -D -q "${archive}" ${entries}
-                    WORKING_DIRECTORY "${work}" RESULT_VARIABLE status)
-else()
-    # Without Info-ZIP (a Windows build): the same entries and order, but libarchive's extra time
-    # fields make two archives differ.
-    execute_process(
-        COMMAND "${CPACK_TOVREN_CMAKE_COMMAND}" -E tar cf "${archive}" --format=zip
-                "--mtime=2026-01-01 00:00:00 UTC" ${entries}
-        WORKING_DIRECTORY "${work}" RESULT_VARIABLE status)
-endif()
+# CMake's own zip writer, the same on every system. With --mtime it would fix only the files'
+# modification times, and each entry also carries their access and creation times: from
+# SOURCE_DATE_EPOCH it takes all of them. The zip's DOS times are local: in UTC.
+execute_process(
+    COMMAND "${CPACK_TOVREN_CMAKE_COMMAND}" -E env TZ=UTC SOURCE_DATE_EPOCH=1767225600
+            "${CPACK_TOVREN_CMAKE_COMMAND}" -E tar cf "${archive}" --format=zip ${entries}
+    WORKING_DIRECTORY "${work}" RESULT_VARIABLE status)
 if(NOT status EQUAL 0)
     message(FATAL_ERROR "could not write ${archive}")
 endif()

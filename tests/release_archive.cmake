@@ -1,17 +1,19 @@
 # Makes the release archive twice and checks it: the same bytes both times, the four files under
 # one folder in sorted order with the fixed time stamp, the exe the one built and its SHA-256
-# right. Run with -DBUILD_DIR, -DARCHIVE_NAME (without .zip) and -DCPACK.
+# right. Run with -DBUILD_DIR, -DARCHIVE_NAME (without .zip), -DCPACK, -DCONFIG (the build's
+# configuration) and -DEXE (the exe built).
 set(work "${BUILD_DIR}/release-archive-test")
 file(REMOVE_RECURSE "${work}")
 foreach(run first second)
-    execute_process(COMMAND "${CPACK}" --config "${BUILD_DIR}/CPackConfig.cmake" -B "${work}/${run}"
+    execute_process(COMMAND "${CPACK}" --config "${BUILD_DIR}/CPackConfig.cmake" -C "${CONFIG}"
+                            -B "${work}/${run}"
                     RESULT_VARIABLE status OUTPUT_VARIABLE output ERROR_VARIABLE output)
     if(NOT status EQUAL 0 OR NOT EXISTS "${work}/${run}/${ARCHIVE_NAME}.zip")
         message(FATAL_ERROR "CPack did not make ${ARCHIVE_NAME}.zip:\n${output}")
     endif()
     # The exe staged anew, with a new time, must not change the archive.
     execute_process(COMMAND "${CMAKE_COMMAND}" -E sleep 1.1)
-    file(TOUCH "${BUILD_DIR}/tovren.exe")
+    file(TOUCH_NOCREATE "${EXE}")
 endforeach()
 set(archive "${work}/first/${ARCHIVE_NAME}.zip")
 
@@ -21,7 +23,8 @@ if(differ)
     message(FATAL_ERROR "two archives of the same build differ")
 endif()
 
-execute_process(COMMAND "${CMAKE_COMMAND}" -E tar tvf "${archive}" OUTPUT_VARIABLE listing)
+execute_process(COMMAND "${CMAKE_COMMAND}" -E env TZ=UTC "${CMAKE_COMMAND}" -E tar tvf "${archive}"
+                OUTPUT_VARIABLE listing)
 string(REGEX REPLACE "\n$" "" listing "${listing}")
 string(REPLACE "\n" ";" lines "${listing}")
 set(names)
@@ -41,12 +44,12 @@ endif()
 file(MAKE_DIRECTORY "${work}/unpacked")
 execute_process(COMMAND "${CMAKE_COMMAND}" -E tar xf "${archive}" WORKING_DIRECTORY "${work}/unpacked")
 set(unpacked "${work}/unpacked/${ARCHIVE_NAME}")
-execute_process(COMMAND "${CMAKE_COMMAND}" -E compare_files "${unpacked}/tovren.exe"
-                        "${BUILD_DIR}/tovren.exe" RESULT_VARIABLE differ)
+execute_process(COMMAND "${CMAKE_COMMAND}" -E compare_files "${unpacked}/tovren.exe" "${EXE}"
+                RESULT_VARIABLE differ)
 if(differ)
     message(FATAL_ERROR "the exe in the archive is not the one built")
 endif()
-file(SHA256 "${BUILD_DIR}/tovren.exe" hash)
+file(SHA256 "${EXE}" hash)
 file(READ "${unpacked}/tovren.exe.sha256" recorded)
 string(STRIP "${recorded}" line)
 if(NOT line STREQUAL "${hash}  tovren.exe")
