@@ -121,6 +121,10 @@ TEST_F(Renderer, InitGLSetsTheFixedStateAndBuildsTheField) {
 }
 
 TEST_F(Renderer, InitGLAsksForOneSwapPerRefresh) {
+    if (!DriverReports("WGL_EXT_swap_control")) {
+        GTEST_SKIP() << "the driver has no WGL_EXT_swap_control: its own swap interval stays "
+                        "(WithoutTheExtensionEverySpriteIsThirtyPixelsAcross)";
+    }
     auto getInterval = reinterpret_cast<PFNWGLGETSWAPINTERVALEXTPROC>(
         reinterpret_cast<void (*)()>(wglGetProcAddress("wglGetSwapIntervalEXT")));
     auto setInterval = reinterpret_cast<PFNWGLSWAPINTERVALEXTPROC>(
@@ -181,6 +185,10 @@ TEST_F(Renderer, ResizeSceneWithoutAContextDoesNothingHarmful) {
 }
 
 TEST_F(Renderer, DrawSceneSetsThePointSpriteState) {
+    if (!DriverReports("GL_ARB_point_parameters") || !DriverReports("GL_ARB_point_sprite")) {
+        GTEST_SKIP() << "the driver lacks GL_ARB_point_parameters or GL_ARB_point_sprite: there is "
+                        "no point-sprite state to read";
+    }
     ResizeScene(width, height);
     InitGL();
     DrawScene();
@@ -277,8 +285,10 @@ TEST_F(Renderer, AFrameIsPureGreenSpritesOnBlack) {
     EXPECT_LT(lit, width * height / 2);
 }
 
-// A sprite on the line of sight, where every driver agrees on the eye distance.
-TEST_F(Renderer, SpriteWidthFollowsTheDistanceAttenuation) {
+// A sprite on the line of sight, where every driver agrees on the eye distance. A driver without
+// the extension draws it 30 pixels across at every distance.
+TEST_F(Renderer, SpriteWidthFollowsTheDistanceAttenuationWhereTheDriverHasIt) {
+    const bool attenuated = DriverReports("GL_ARB_point_parameters");
     ResizeScene(width, height);
     InitGL();
     for (double distance : {3.0, 10.0, 30.0}) {
@@ -287,13 +297,23 @@ TEST_F(Renderer, SpriteWidthFollowsTheDistanceAttenuation) {
         sceneState.pointField = OneVisiblePoint(0.0f, 0.0f, z);
         DrawScene();
         const int measured = WidestLitRun(ReadBackBuffer(width, height));
-        EXPECT_NEAR(measured, AttenuatedSize(distance), 1.0) << "eye distance " << distance;
+        EXPECT_NEAR(measured, attenuated ? AttenuatedSize(distance) : 30.0, 1.0)
+            << "eye distance " << distance << (attenuated ? "" : ", no GL_ARB_point_parameters");
     }
 }
 
+// As on a driver that reports neither extension: no message, the driver's own swap interval, and
+// every point at the base size.
 TEST_F(Renderer, WithoutTheExtensionEverySpriteIsThirtyPixelsAcross) {
+    const auto getInterval = reinterpret_cast<PFNWGLGETSWAPINTERVALEXTPROC>(
+        reinterpret_cast<void (*)()>(wglGetProcAddress("wglGetSwapIntervalEXT")));
+    const auto setInterval = reinterpret_cast<PFNWGLSWAPINTERVALEXTPROC>(
+        reinterpret_cast<void (*)()>(wglGetProcAddress("wglSwapIntervalEXT")));
+    if (setInterval != nullptr) {
+        setInterval(0); // the driver's own, which must stay
+    }
     {
-        Replacements replaced({"wglGetProcAddress"});
+        Replacements replaced({"wglGetProcAddress", "MessageBoxA"});
         FailAt("wglGetProcAddress", 0);
         ResizeScene(width, height);
         InitGL();
@@ -301,6 +321,10 @@ TEST_F(Renderer, WithoutTheExtensionEverySpriteIsThirtyPixelsAcross) {
     ASSERT_EQ(glPointParameterfARB, nullptr);
     ASSERT_EQ(glPointParameterfvARB, nullptr);
     ASSERT_EQ(wglSwapIntervalEXT, nullptr);
+    EXPECT_TRUE(calls.boxes.empty()) << DescribeBoxes(calls.boxes);
+    if (getInterval != nullptr) {
+        EXPECT_EQ(getInterval(), 0) << "the swap interval was set without the extension";
+    }
 
     for (double distance : {3.0, 30.0}) {
         sceneState.pointField =

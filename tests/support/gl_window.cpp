@@ -70,6 +70,31 @@ void DestroyTestGLWindow(TestGLWindow& window) {
     window = TestGLWindow{};
 }
 
+bool DriverReports(const std::string& extension) {
+    // Read once, on a window of its own; whatever context was current stays current.
+    static const std::string extensions = [] {
+        const HDC currentDC = wglGetCurrentDC();
+        const HGLRC current = wglGetCurrentContext();
+        std::string names = " ";
+        TestGLWindow probe;
+        if (CreateTestGLWindow(probe, 64, 64, "extension probe")) {
+            if (const auto* gl = reinterpret_cast<const char*>(glGetString(GL_EXTENSIONS))) {
+                names += std::string(gl) + " ";
+            }
+            using GetWglString = const char*(WINAPI*)(HDC);
+            const auto getWgl = reinterpret_cast<GetWglString>(
+                reinterpret_cast<void (*)()>(wglGetProcAddress("wglGetExtensionsStringARB")));
+            if (getWgl != nullptr && getWgl(probe.hDC) != nullptr) {
+                names += std::string(getWgl(probe.hDC)) + " ";
+            }
+            DestroyTestGLWindow(probe);
+        }
+        wglMakeCurrent(currentDC, current);
+        return names;
+    }();
+    return extensions.find(" " + extension + " ") != std::string::npos;
+}
+
 Pixels ReadBackBuffer(int width, int height) {
     Pixels pixels;
     pixels.width = width;

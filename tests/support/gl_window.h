@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 struct TestGLWindow {
@@ -34,3 +35,8 @@ Pixels ReadBackBuffer(int width, int height);
 
 // Widest horizontal run of non-black pixels.
 int WidestLitRun(const Pixels& pixels);
+
+// True when the OpenGL driver reports the extension (GL's or WGL's) for a window like the
+// program's. A driver without a GPU behind it, Microsoft's OpenGL 1.1 on a CI runner for instance,
+// reports none of those the program uses: tests that need one skip there, and say why.
+bool DriverReports(const std::string& extension);
