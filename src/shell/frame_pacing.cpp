@@ -75,15 +75,15 @@ bool SleepOnTimer(HANDLE timer, double seconds) {
     return woken != WAIT_OBJECT_0 + 1;
 }
 
-// When the frame after one presented `now` is due.
-double NextDue(double now) {
+// When the frame after one presented `now`, and due at `lastDue`, is due.
+double NextDue(double now, double lastDue) {
     const double blank = LatestBlank(pacing.display, now);
     if (blank >= 0.0) {
         // The refresh after the one this frame was presented in, at the same point of it.
         return blank + (1.0 + presentPhase) * pacing.display.period;
     }
     // Due one period after the last due time, so the rate stays exact; after a stall, from now.
-    return std::max(pacing.nextDue + pacing.display.period, now);
+    return std::max(lastDue + pacing.display.period, now);
 }
 
 void Engage(double now) {
@@ -106,8 +106,7 @@ void Engage(double now) {
     // Without a timer the loop could only busy-wait: it then stays unpaced.
     pacing.engaged = pacing.timer != nullptr;
     pacing.streak = 0;
-    pacing.nextDue = now; // where the timer counts from, where there are no blanks
-    pacing.nextDue = NextDue(now);
+    pacing.nextDue = NextDue(now, now);
 }
 
 // Also gives back what engaging took: the raised timer resolution speeds up the whole system's
@@ -181,7 +180,7 @@ void NoteFramePresented() {
         LetGo();
         return;
     }
-    pacing.nextDue = NextDue(now);
+    pacing.nextDue = NextDue(now, pacing.nextDue);
 }
 
 void NoteWindowMoved() {

@@ -225,8 +225,7 @@ HRESULT WINAPI FakeDwmGetCompositionTimingInfo(HWND window, DWM_TIMING_INFO* inf
                             : UNSIGNED_RATIO{primary.wholeHz, 1};
     info->qpcRefreshPeriod = ticks(1.0 / ActualHz(primary));
     const double now = FakeNow();
-    info->qpcVBlank =
-        ticks(LatestBlankOf(primary, BlanksStopped(now) ? std::min(now, fakes.blanksStopAt) : now));
+    info->qpcVBlank = ticks(LatestBlankOf(primary, BlanksStopped(now) ? fakes.blanksStopAt : now));
     return S_OK;
 }
 
