@@ -92,17 +92,11 @@ void AdvanceTo(double seconds) {
     }
 }
 
-bool SimulatedSleep(HANDLE, double seconds) {
-    ++calls.timedWaits;
-    AdvanceTo(simulatedNow + seconds);
-    return true;
-}
-
 } // namespace
 
 SimulatedClock::SimulatedClock() {
     simulatedNow = 1000.0;
-    pacingClock = PacingClock{Now, SimulatedSleep};
+    pacingClock.now = Now;
     fakes.now = Now;
     fakes.waitUntil = AdvanceTo;
 }
@@ -110,7 +104,6 @@ SimulatedClock::SimulatedClock() {
 SimulatedClock::~SimulatedClock() {
     timedActions.clear();
     pacingClock.now = realClock.now;
-    pacingClock.sleep = CountedSleep;
 }
 
 double SimulatedClock::Now() {

@@ -50,5 +50,6 @@ struct SimulatedClock {
     static void At(double seconds, std::function<void()> action);
 
     Replacements blanks{{"DwmGetCompositionTimingInfo", "D3DKMTOpenAdapterFromGdiDisplayName",
-                         "D3DKMTGetScanLine", "D3DKMTCloseAdapter"}};
+                         "D3DKMTGetScanLine", "D3DKMTCloseAdapter", "CreateWaitableTimerExW",
+                         "SetWaitableTimer", "MsgWaitForMultipleObjects"}};
 };

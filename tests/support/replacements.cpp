@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <random>
 #include <sstream>
 #include <type_traits>
 
@@ -147,6 +148,12 @@ double FakeNow() {
     return fakes.now ? fakes.now() : SecondsNow();
 }
 
+// How late timers wake, how far off blanks are read, how long swaps take: the same every run.
+std::minstd_rand untidy;
+double Untidy(double from, double to) {
+    return from + (to - from) * (untidy() - 1.0) / (std::minstd_rand::max() - 1);
+}
+
 double ActualHz(const FakeMonitor& monitor) {
     if (monitor.actualHz > 0.0) {
         return monitor.actualHz;
@@ -193,7 +200,8 @@ LONG WINAPI FakeD3DKMTGetScanLine(KmtGetScanLine* query) {
         return statusInvalidParameter;
     }
     const FakeMonitor& monitor = fakes.monitors[index];
-    const double sinceBlank = (now - LatestBlankOf(monitor, now)) * ActualHz(monitor);
+    const double seen = now + Untidy(-0.0002, 0.0002);
+    const double sinceBlank = (seen - LatestBlankOf(monitor, seen)) * ActualHz(monitor);
     query->ScanLine = (visibleLines + static_cast<UINT>(sinceBlank * totalLines)) % totalLines;
     query->InVerticalBlank = query->ScanLine >= visibleLines;
     return 0;
@@ -225,8 +233,33 @@ HRESULT WINAPI FakeDwmGetCompositionTimingInfo(HWND window, DWM_TIMING_INFO* inf
                             : UNSIGNED_RATIO{primary.wholeHz, 1};
     info->qpcRefreshPeriod = ticks(1.0 / ActualHz(primary));
     const double now = FakeNow();
-    info->qpcVBlank = ticks(LatestBlankOf(primary, BlanksStopped(now) ? fakes.blanksStopAt : now));
+    // Each blank a little off, and now and then the coming one.
+    const double blank = LatestBlankOf(primary, BlanksStopped(now) ? fakes.blanksStopAt : now) +
+                         (Untidy(0, 1) < 0.1 ? 1.0 / ActualHz(primary) : 0.0);
+    info->qpcVBlank = ticks(blank + Untidy(-0.0002, 0.0002));
     return S_OK;
+}
+
+// The pacing's timer, on the simulated clock only: it wakes up to 1.5 ms late, and, as Wine's
+// does, setting it again leaves an auto-reset timer that came due while nobody waited signalled.
+struct FakeTimer {
+    bool manualReset = false;
+    double due = HUGE_VAL; // signalled once it has passed
+} timer;
+
+HANDLE WINAPI FakeCreateWaitableTimerExW(SECURITY_ATTRIBUTES* attributes, LPCWSTR name, DWORD flags,
+                                         DWORD access) {
+    timer = FakeTimer{(flags & 0x1) != 0}; // CREATE_WAITABLE_TIMER_MANUAL_RESET
+    return RealFunction<decltype(&::CreateWaitableTimerExW)>(
+        "kernel32.dll", "CreateWaitableTimerExW")(attributes, name, flags, access);
+}
+
+BOOL WINAPI FakeSetWaitableTimer(HANDLE, const LARGE_INTEGER* due, LONG, PTIMERAPCROUTINE, void*,
+                                 BOOL) {
+    if (timer.manualReset || FakeNow() < timer.due) {
+        timer.due = FakeNow() - static_cast<double>(due->QuadPart) / 1e7 + Untidy(0, 0.0015);
+    }
+    return TRUE;
 }
 
 DWORD WINAPI FakeMsgWaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL all,
@@ -237,8 +270,16 @@ DWORD WINAPI FakeMsgWaitForMultipleObjects(DWORD count, const HANDLE* handles, B
         SetLastError(ERROR_INVALID_PARAMETER);
         return WAIT_FAILED;
     }
-    return RealFunction<decltype(&::MsgWaitForMultipleObjects)>(
-        "user32.dll", "MsgWaitForMultipleObjects")(count, handles, all, milliseconds, wakeMask);
+    if (fakes.waitUntil == nullptr || count != 1) {
+        return RealFunction<decltype(&::MsgWaitForMultipleObjects)>(
+            "user32.dll", "MsgWaitForMultipleObjects")(count, handles, all, milliseconds, wakeMask);
+    }
+    fakes.waitUntil(std::min(timer.due, FakeNow() + milliseconds / 1000.0));
+    if (FakeNow() < timer.due) {
+        return WAIT_TIMEOUT;
+    }
+    timer.due = HUGE_VAL;
+    return WAIT_OBJECT_0;
 }
 
 // ---- The display behind SwapBuffers ----
@@ -291,9 +332,9 @@ void ComposeUntil(double until) {
 BOOL WINAPI FakeSwapBuffers(HDC dc) {
     ++calls.presented;
     if (fakes.composited) {
-        FakeWaitUntil(FakeNow() + 0.0005); // the copy of the frame to the compositor
-        ComposeUntil(FakeNow());
+        ComposeUntil(FakeNow()); // the frame is the compositor's as the swap begins
         ++display.finished;
+        FakeWaitUntil(FakeNow() + fakes.swapCost * Untidy(1, 1.5));
         return TRUE;
     }
     if (fakes.swapHz == 0.0) {
@@ -301,7 +342,7 @@ BOOL WINAPI FakeSwapBuffers(HDC dc) {
     }
     const double now = FakeNow();
     if (fakes.swapHz < 0.0 || now < fakes.swapWaitsFrom) {
-        FakeWaitUntil(now + 0.0005); // the copy of a frame to a display that does not wait
+        FakeWaitUntil(now + fakes.swapCost * Untidy(1, 1.5)); // a display that does not wait
         return TRUE;
     }
     const double period = 1.0 / fakes.swapHz;
@@ -445,7 +486,8 @@ void* FakeAddress(Function fake) {
     X("user32.dll", DisplayConfigGetDeviceInfo, &FakeDisplayConfigGetDeviceInfo)                   \
     X("user32.dll", MsgWaitForMultipleObjects, &FakeMsgWaitForMultipleObjects)                     \
     X("kernel32.dll", LoadLibraryExA, nullptr)                                                     \
-    X("kernel32.dll", CreateWaitableTimerExW, nullptr)                                             \
+    X("kernel32.dll", CreateWaitableTimerExW, &FakeCreateWaitableTimerExW)                         \
+    X("kernel32.dll", SetWaitableTimer, &FakeSetWaitableTimer)                                     \
     X("gdi32.dll", ChoosePixelFormat, nullptr)                                                     \
     X("gdi32.dll", SetPixelFormat, nullptr)                                                        \
     X("gdi32.dll", SwapBuffers, &FakeSwapBuffers)                                                  \
@@ -604,6 +646,8 @@ void ResetEverything() {
     calls.refusedWakes = 0;
     fakes = Fakes{};
     display = Display{};
+    timer = FakeTimer{};
+    untidy.seed();
     sceneState = SceneState{};
 }
 

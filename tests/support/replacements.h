@@ -77,6 +77,7 @@ struct Fakes {
     double swapHz = 0.0;
     int queue = 0;
     double swapWaitsFrom = 0.0;
+    double swapCost = 0.0003; // a swap that does not wait takes this long, up to half again as much
     // Or a composited display: SwapBuffers returns at once, and at each blank of the window's
     // monitor the compositor shows the newest frame finished before it.
     bool composited = false;
