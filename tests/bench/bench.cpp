@@ -46,7 +46,8 @@ double Percentile(std::vector<double> samples, double fraction) {
         return 0.0;
     }
     std::sort(samples.begin(), samples.end());
-    const std::size_t index = static_cast<std::size_t>(fraction * (samples.size() - 1) + 0.5);
+    const std::size_t index =
+        static_cast<std::size_t>(fraction * static_cast<double>(samples.size() - 1) + 0.5);
     return samples[index];
 }
 
