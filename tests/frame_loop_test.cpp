@@ -338,8 +338,7 @@ TEST_P(FramePacing, PresentsOneFramePerRefreshOfTheWindowsMonitor) {
         EXPECT_LE(rate, span.highest) << span.from << "-" << span.to << " s";
         EXPECT_LE(to.repeats - from.repeats, span.repeats) << "refreshes that showed no new frame";
         EXPECT_LE(to.neverShown - from.neverShown, span.neverShown) << "frames never shown";
-        // Only the wall clock's test timer and messages cut a wait short: one that ends early
-        // spins.
+        // Only the wall clock's test timer and messages cut a wait short: ending early spins.
         EXPECT_LE(waits, (to.frames - from.frames) * (row.realTime ? 10 : 1) + 1)
             << "the pacing's waits do not wait";
         if (span.waits == Waits::Some) {
