@@ -16,9 +16,9 @@ namespace {
 constexpr int stormSize = 100000;
 
 // Messages that end the program or destroy its window on purpose are not part of the storm: the
-// program is to survive everything else. Nor are those whose default handling enters one of the
-// system's modal loops (window menu, move, size), which wait for the user's mouse or keyboard as
-// they do on Windows; screen-saver and power-down requests are sent on their own.
+// program is to survive everything else. Nor are those whose default handling enters a modal loop
+// (window menu, move, size) that waits for the user, or hands the shell an app command that may
+// start a program; screen-saver and power-down requests are sent on their own.
 bool IsLeftOut(UINT message, WPARAM wParam) {
     switch (message) {
     case WM_CLOSE:
@@ -35,6 +35,7 @@ bool IsLeftOut(UINT message, WPARAM wParam) {
     case WM_NCRBUTTONDOWN:
     case WM_NCRBUTTONUP:
     case WM_CONTEXTMENU:
+    case WM_APPCOMMAND:
     case 0x0313: // the taskbar's request to pop up the window menu
         return true;
     case WM_KEYDOWN:

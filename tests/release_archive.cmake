@@ -29,7 +29,7 @@ string(REGEX REPLACE "\n$" "" listing "${listing}")
 string(REPLACE "\n" ";" lines "${listing}")
 set(names)
 foreach(line IN LISTS lines)
-    if(NOT line MATCHES " 1 Jan +2026 ")
+    if(NOT line MATCHES " 0?1 Jan +2026 ") # the day: " 1" (%e), or "01" (%d) on Windows
         message(FATAL_ERROR "not the fixed time stamp: ${line}")
     endif()
     string(REGEX REPLACE ".* " "" name "${line}")
