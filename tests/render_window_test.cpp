@@ -149,8 +149,11 @@ TEST_F(RenderWindow, DefaultSettingsGiveAFramedWindowWithAClientAreaOf800By600) 
     EXPECT_EQ(wglGetCurrentContext(), sceneState.hRC);
     EXPECT_EQ(wglGetCurrentDC(), sceneState.hDC);
     EXPECT_TRUE(IsWindowVisible(window));
-    EXPECT_EQ(GetFocus(), window);
-    EXPECT_EQ(GetForegroundWindow(), window);
+    // Windows may refuse it (a CI runner's console holds it): only Wine surely grants it.
+    if (RunningUnderWine()) {
+        EXPECT_EQ(GetFocus(), window);
+        EXPECT_EQ(GetForegroundWindow(), window);
+    }
 
     GLint viewport[4];
     glGetIntegerv(GL_VIEWPORT, viewport);
@@ -225,7 +228,7 @@ TEST_F(RenderWindow, CreationSendsItsMessagesInAFixedOrder) {
                  {"wglCreateContext"},
                  {"wglMakeCurrent"},
                  {"ShowWindow", {AsId(window), SW_SHOW}},
-                 {"WM_ACTIVATE", {WA_ACTIVE}},
+                 {"WM_ACTIVATE", {WA_ACTIVE}, !RunningUnderWine()}, // Windows may refuse it
                  {"WM_SIZE", {SIZE_RESTORED, MAKELPARAM(800, 600)}},
                  {"wglMakeCurrent"}, // the window procedure's resize, which finds the context
                  {"glViewport", {0, 0, 800, 600}},

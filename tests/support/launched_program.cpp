@@ -1,5 +1,8 @@
 #include "support/launched_program.h"
 
+#include <dwmapi.h>
+
+#include <bit>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -25,9 +28,15 @@ std::string ReadWholeFile(const std::string& path) {
     return contents;
 }
 
-// CPU time of the program's host process in 1/100 s, from /proc (Wine reads zero for another
-// process's GetProcessTimes); -1 when it cannot be read.
+// The program's processor time in 1/100 s, or -1 when it cannot be read. Wine's GetProcessTimes
+// gives any process the caller's own times: under Wine they come from the host process in /proc.
 long long ReadCpuTicks(const LaunchedProgram& program) {
+    FILETIME times[4] = {}; // created, exited, kernel, user
+    if (!RunningUnderWine() &&
+        GetProcessTimes(program.process.hProcess, &times[0], &times[1], &times[2], &times[3])) {
+        return static_cast<long long>(
+            (std::bit_cast<ULONGLONG>(times[2]) + std::bit_cast<ULONGLONG>(times[3])) / 100000);
+    }
     const std::string stat = ReadProcFile(program.token, "stat");
     // After the parenthesised command name come the state (field 3) and, as fields 14 and 15,
     // user and system time.
@@ -172,6 +181,14 @@ bool RunsUnderEmulation(const std::string& token) {
 }
 
 Capture CaptureClientArea(HWND window) {
+    // Not what lies in front of it (a CI runner's console): on top, not activated, once its own
+    // thread looks. Not waited for, so that a start-up is watched as it goes.
+    static HWND raised = nullptr;
+    if (window != raised) {
+        raised = window;
+        SetWindowPos(window, HWND_TOPMOST, 0, 0, 0, 0,
+                     SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE | SWP_ASYNCWINDOWPOS);
+    }
     Capture capture;
     RECT client{};
     GetClientRect(window, &client);
@@ -207,6 +224,9 @@ Capture CaptureClientArea(HWND window) {
 }
 
 bool WaitUntilDrawing(HWND window) {
+    CaptureClientArea(window); // the first look to compare with: once it is on top, and composed
+    WaitUntil([&] { return (GetWindowLongA(window, GWL_EXSTYLE) & WS_EX_TOPMOST) != 0; }, 60.0);
+    DwmFlush();
     const Capture first = CaptureClientArea(window);
     return WaitUntil(
         [&] {

@@ -47,15 +47,15 @@ long WaitForExitCode(LaunchedProgram& program, DWORD milliseconds);
 // when there is none.
 std::string ReadProcFile(const std::string& token, const char* file);
 
-// Processor time of the program's host process over the next `seconds` (messages of this thread
-// are handled meanwhile), in per cent of one core; -1 when it cannot be read.
+// Processor time of the program over the next `seconds` (messages of this thread are handled
+// meanwhile), in per cent of one core; -1 when it cannot be read.
 double CpuPercentOver(const LaunchedProgram& program, double seconds);
 
 // True when the process with the token is run by qemu-user (32-bit code on a 64-bit-only
 // kernel), which makes it some 30 times slower.
 bool RunsUnderEmulation(const std::string& token);
 
-// The window's client area as the display shows it, as 0xAARRGGBB, top row first.
+// The window's client area as the display shows it, brought on top, as 0xAARRGGBB, top row first.
 struct Capture {
     int width = 0;
     int height = 0;
