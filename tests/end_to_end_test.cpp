@@ -108,7 +108,8 @@ TEST_F(Program, ShowsGreenSpritesOfDifferentSizesOnBlackThatMove) {
 
     const std::vector<int> runs = GreenRunLengths(first);
     ASSERT_FALSE(runs.empty());
-    EXPECT_GE(*std::max_element(runs.begin(), runs.end()), 20) << "no near sprite";
+    EXPECT_GE(*std::max_element(runs.begin(), runs.end()), std::min(20.0, WidestPoint() - 1))
+        << "no near sprite";
     EXPECT_LE(*std::min_element(runs.begin(), runs.end()), 6) << "no far sprite";
 
     EXPECT_GT(changed, 500) << "the field did not move";
@@ -119,16 +120,9 @@ TEST_F(Program, ShowsGreenSpritesOfDifferentSizesOnBlackThatMove) {
 
 // Paced to the display while shown, asleep while minimised, and drawing again once restored.
 TEST_F(Program, UsesLittleProcessorTimeShownAndAlmostNoneMinimised) {
-    if (!RunningUnderWine()) {
-        GTEST_SKIP() << "the processor time of another process is read from Wine's /proc";
-    }
-    if (!DriverReports("GL_ARB_point_sprite")) {
-        GTEST_SKIP() << "the bound is the software driver's cost with point sprites: without "
-                        "GL_ARB_point_sprite it smooths 300 points 30 pixels across a frame";
-    }
     ASSERT_TRUE(WaitUntilDrawing(program.window)) << "it does not draw";
     const double shown = CpuPercentOver(program, 3.0);
-    ASSERT_GE(shown, 0.0) << "the program's process was not found in /proc";
+    ASSERT_GE(shown, 0.0) << "the program's processor time cannot be read";
 
     // Minimised and then deactivated, as Windows does when another window takes the focus.
     ShowWindow(program.window, SW_MINIMIZE);
@@ -143,17 +137,21 @@ TEST_F(Program, UsesLittleProcessorTimeShownAndAlmostNoneMinimised) {
     // one, nearly all of it the software driver's own cost of a frame (its two rasterising
     // threads and the copy of every frame to the X server), which the 32-bit driver pays more
     // for; unpaced, the same program took over 110 %. The benchmark holds the 12 % target over
-    // 5 s for the 64-bit build; these bounds, over 3 s on a busy machine, leave room.
-    if (RunsUnderEmulation(program.token)) {
-        std::printf("shown: not bounded, the program runs under emulation\n");
-    } else {
+    // 5 s for the 64-bit build; these bounds, over 3 s on a busy machine, leave room. Another
+    // driver, or one without point sprites (smooth points cost more), or emulation costs otherwise.
+    if (RunningUnderWine() && DriverReports("GL_ARB_point_sprite") &&
+        !RunsUnderEmulation(program.token)) {
         EXPECT_LE(shown, sizeof(void*) == 4 ? 20.0 : 15.0);
+    } else {
+        std::printf("shown: not bounded, this driver's cost of a frame is not known\n");
     }
     EXPECT_LT(minimised, 2.0);
 
     ShowWindow(program.window, SW_RESTORE);
-    SetForegroundWindow(program.window);
-    EXPECT_TRUE(WaitUntilDrawing(program.window)) << "it did not resume";
+    // It resumes once activated, which Windows refuses where the test may not take the foreground.
+    if (SetForegroundWindow(program.window)) {
+        EXPECT_TRUE(WaitUntilDrawing(program.window)) << "it did not resume";
+    }
 
     DestroyWindow(thief);
     PostMessageA(program.window, WM_CLOSE, 0, 0);

@@ -1,12 +1,15 @@
 #include "support/gl_window.h"
 
 #include <GL/gl.h>
+#include <GL/glext.h>
 
 #include <algorithm>
 
 namespace {
 
 constexpr char testClassName[] = "TovrenTestGL";
+GLfloat smoothRange[2] = {}; // of the points the driver draws, read with its extensions
+GLfloat spriteRange[2] = {};
 
 bool RegisterTestClass() {
     WNDCLASSA existing{};
@@ -87,12 +90,19 @@ bool DriverReports(const std::string& extension) {
             if (getWgl != nullptr && getWgl(probe.hDC) != nullptr) {
                 names += std::string(getWgl(probe.hDC)) + " ";
             }
+            glGetFloatv(GL_POINT_SIZE_RANGE, smoothRange);
+            glGetFloatv(GL_ALIASED_POINT_SIZE_RANGE, spriteRange);
             DestroyTestGLWindow(probe);
         }
         wglMakeCurrent(currentDC, current);
         return names;
     }();
     return extensions.find(" " + extension + " ") != std::string::npos;
+}
+
+double WidestPoint() {
+    const bool sprites = DriverReports("GL_ARB_point_sprite"); // reads the ranges too
+    return std::min(30.0, static_cast<double>(sprites ? spriteRange[1] : smoothRange[1]));
 }
 
 Pixels ReadBackBuffer(int width, int height) {

@@ -40,3 +40,7 @@ int WidestLitRun(const Pixels& pixels);
 // program's. A driver without a GPU behind it, Microsoft's OpenGL 1.1 on a CI runner for instance,
 // reports none of those the program uses: tests that need one skip there, and say why.
 bool DriverReports(const std::string& extension);
+
+// The widest point the driver draws for the program's 30 pixels: a sprite, or a smooth point where
+// it has none (at most 10 in the sample implementation Microsoft's OpenGL 1.1 comes from).
+double WidestPoint();
