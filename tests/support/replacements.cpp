@@ -89,16 +89,16 @@ BOOL WINAPI FakeGetMonitorInfoA(HMONITOR monitor, MONITORINFO* info) {
     return TRUE;
 }
 
+// A faked monitor's mode is the fake's alone; with none faked, the real display answers.
 BOOL WINAPI FakeEnumDisplaySettingsA(LPCSTR device, DWORD mode, DEVMODEA* devMode) {
-    const BOOL found = RealFunction<decltype(&::EnumDisplaySettingsA)>(
-        "user32.dll", "EnumDisplaySettingsA")(nullptr, mode, devMode);
     const FakeMonitor* monitor = MonitorNamed(device);
-    if (found && monitor != nullptr) {
-        devMode->dmDisplayFrequency = monitor->wholeHz;
-    } else if (found && fakes.displayHz != 0) {
-        devMode->dmDisplayFrequency = fakes.displayHz;
+    if (monitor == nullptr) {
+        return RealFunction<decltype(&::EnumDisplaySettingsA)>(
+            "user32.dll", "EnumDisplaySettingsA")(device, mode, devMode);
     }
-    return found;
+    devMode->dmFields = DM_DISPLAYFREQUENCY;
+    devMode->dmDisplayFrequency = monitor->wholeHz;
+    return TRUE;
 }
 
 LONG WINAPI FakeGetDisplayConfigBufferSizes(UINT32, UINT32* paths, UINT32* modes) {
