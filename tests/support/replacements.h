@@ -66,7 +66,6 @@ struct Fakes {
     std::vector<int> boxAnswers; // MessageBoxA, in turn; IDOK once they run out
     void (*onBox)(const RecordedMessageBox&) = nullptr;
     LRESULT defaultProcResult = 0x5EED; // DefWindowProcA
-    DWORD displayHz = 0;                // EnumDisplaySettingsA's rate, where not 0
     SIZE thinnerFrame{0, 0};            // AdjustWindowRectEx measures a frame this much thinner
     // Monitors, the first one primary, and the one the window is on (MonitorFromWindow).
     std::vector<FakeMonitor> monitors;
