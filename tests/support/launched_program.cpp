@@ -132,6 +132,13 @@ bool LaunchProgram(LaunchedProgram& program, const std::string& path) {
                    WaitForSingleObject(program.process.hProcess, 0) == WAIT_OBJECT_0;
         },
         60.0);
+    // Its pixels, not what lies in front (a CI runner's console): on top, not activated, composed.
+    HWND window = program.window;
+    SetWindowPos(window, HWND_TOPMOST, 0, 0, 0, 0,
+                 SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE | SWP_ASYNCWINDOWPOS);
+    WaitUntil([window] { return !window || GetWindowLongA(window, GWL_EXSTYLE) & WS_EX_TOPMOST; },
+              60);
+    DwmFlush();
     return program.window != nullptr;
 }
 
@@ -181,14 +188,6 @@ bool RunsUnderEmulation(const std::string& token) {
 }
 
 Capture CaptureClientArea(HWND window) {
-    // Not what lies in front of it (a CI runner's console): on top, not activated, once its own
-    // thread looks. Not waited for, so that a start-up is watched as it goes.
-    static HWND raised = nullptr;
-    if (window != raised) {
-        raised = window;
-        SetWindowPos(window, HWND_TOPMOST, 0, 0, 0, 0,
-                     SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE | SWP_ASYNCWINDOWPOS);
-    }
     Capture capture;
     RECT client{};
     GetClientRect(window, &client);
@@ -224,9 +223,6 @@ Capture CaptureClientArea(HWND window) {
 }
 
 bool WaitUntilDrawing(HWND window) {
-    CaptureClientArea(window); // the first look to compare with: once it is on top, and composed
-    WaitUntil([&] { return (GetWindowLongA(window, GWL_EXSTYLE) & WS_EX_TOPMOST) != 0; }, 60.0);
-    DwmFlush();
     const Capture first = CaptureClientArea(window);
     return WaitUntil(
         [&] {

@@ -33,8 +33,8 @@ bool StartProcess(std::string commandLine, PROCESS_INFORMATION& process);
 DWORD RunToExit(const std::string& commandLine, DWORD milliseconds);
 
 // Starts the program (by default the tovren.exe beside the tests) and waits until its window
-// (class "OpenGL", title "Tovren") is shown. False if the window never appears; the process may
-// then still be running or have ended.
+// (class "OpenGL", title "Tovren") is shown, on top. False if the window never appears; the process
+// may then still be running or have ended.
 bool LaunchProgram(LaunchedProgram& program,
                    const std::string& path = BuildFolder() + "tovren.exe");
 
@@ -55,7 +55,7 @@ double CpuPercentOver(const LaunchedProgram& program, double seconds);
 // kernel), which makes it some 30 times slower.
 bool RunsUnderEmulation(const std::string& token);
 
-// The window's client area as the display shows it, brought on top, as 0xAARRGGBB, top row first.
+// The window's client area as the display shows it, as 0xAARRGGBB, top row first.
 struct Capture {
     int width = 0;
     int height = 0;
