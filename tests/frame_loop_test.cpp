@@ -374,15 +374,15 @@ TEST_P(FramePacing, PresentsOneFramePerRefreshOfTheWindowsMonitor) {
                     "%d frames never shown\n",
                     row.name, span.from, span.to, rate, waits, to.repeats - from.repeats,
                     to.neverShown - from.neverShown);
-        DisplayTiming timing; // as the program reads it
-        ReadDisplayTiming(sceneState.hWnd, timing);
-        const char* const sources[] = {"none, a timer", "the scan line", "the compositor"};
         if (real) {
+            DisplayTiming timing; // the source of blanks, read as the program reads it
+            ReadDisplayTiming(sceneState.hWnd, timing);
+            const char* const sources[] = {"none, a timer", "the scan line", "the compositor"};
             std::printf("%s: monitor %.3f Hz, %.2f frames/s, blanks from %s, %.2f waits a frame\n",
                         row.name, hz, rate, sources[static_cast<int>(timing.blanks)],
                         waits / (rate * (to.seconds - from.seconds)));
+            ReleaseDisplayTiming(timing);
         }
-        ReleaseDisplayTiming(timing);
         // Slower, drawing quick and the pacing not waiting: the swap waits, and the pacing let go.
         if (!(real && waits == 0 && rate < span.lowest * hz)) {
             EXPECT_GE(rate, span.lowest * (real ? hz : 1)) << span.from << "-" << span.to << " s";
@@ -407,7 +407,7 @@ INSTANTIATE_TEST_SUITE_P(
         Row{.name = "OnTheRealDisplay",
             .monitors = {},
             .swapHz = 0,
-            .spans = {{0.8, 3.8, 0.98, 1.02, Waits::Either}},
+            .spans = {{0.8, 5.8, 0.98, 1.02, Waits::Either}},
             .realTime = true},
         Row{.name = "AtOnceOnTheWallClock",
             .monitors = {{first, 1}},

@@ -344,7 +344,7 @@ Resources ReadResources() {
         GetProcAddress(GetModuleHandleA("kernel32.dll"), "GetProcessHandleCount")));
     DWORD handles = 0;
     resources.handles = handleCount && handleCount(GetCurrentProcess(), &handles) ? handles : -1;
-    if (RunningUnderWine()) { // Windows' own figures are Wine's guesses there
+    if (RunningUnderWine()) { // where these are not the process's own: Wine's figures instead
         resources.privateKilobytes = ReadStatusKilobytes(benchToken, "RssAnon:");
         resources.handles = HandleTableSize();
     }
