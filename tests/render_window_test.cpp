@@ -149,7 +149,7 @@ TEST_F(RenderWindow, DefaultSettingsGiveAFramedWindowWithAClientAreaOf800By600) 
     EXPECT_EQ(wglGetCurrentContext(), sceneState.hRC);
     EXPECT_EQ(wglGetCurrentDC(), sceneState.hDC);
     EXPECT_TRUE(IsWindowVisible(window));
-    // Windows may refuse it (a CI runner's console holds it): only Wine surely grants it.
+    // Asked for (CreationSendsItsMessagesInAFixedOrder); Windows may refuse it, Wine grants it.
     if (RunningUnderWine()) {
         EXPECT_EQ(GetFocus(), window);
         EXPECT_EQ(GetForegroundWindow(), window);
