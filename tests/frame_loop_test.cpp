@@ -231,6 +231,7 @@ struct Mark {
     int waits;
     int repeats;
     int neverShown;
+    int waitingSwaps = 0;
 };
 
 // Seconds that drawing a frame takes on this machine, swap left out. The first frame, in which
@@ -314,6 +315,7 @@ TEST_P(FramePacing, PresentsOneFramePerRefreshOfTheWindowsMonitor) {
     fakes.monitors = row.monitors;
     fakes.windowMonitor = row.windowMonitor;
     fakes.swapHz = row.swapHz;
+    fakes.waitingSwap = 0.25 / hz; // as the program judges a swap
     fakes.swapCost = row.swapCost;
     fakes.queue = row.queue;
     fakes.composited = row.composited;
@@ -338,6 +340,7 @@ TEST_P(FramePacing, PresentsOneFramePerRefreshOfTheWindowsMonitor) {
             SettleDisplay();
             marks[i] = Mark{now(), calls.presented.load(), calls.timedWaits.load(),
                             calls.repeatedRefreshes, calls.neverShown};
+            marks[i].waitingSwaps = calls.waitingSwaps;
         });
     }
     if (row.movedTo >= 0) {
@@ -374,19 +377,26 @@ TEST_P(FramePacing, PresentsOneFramePerRefreshOfTheWindowsMonitor) {
                     "%d frames never shown\n",
                     row.name, span.from, span.to, rate, waits, to.repeats - from.repeats,
                     to.neverShown - from.neverShown);
+        const int waitingSwaps = to.waitingSwaps - from.waitingSwaps;
         if (real) {
             DisplayTiming timing; // the source of blanks, read as the program reads it
             ReadDisplayTiming(sceneState.hWnd, timing);
             const char* const sources[] = {"none, a timer", "the scan line", "the compositor"};
-            std::printf("%s: monitor %.3f Hz, %.2f frames/s, blanks from %s, %.2f waits a frame\n",
+            std::printf("%s: monitor %.3f Hz, %.2f frames/s, blanks from %s, %.2f waits a frame, "
+                        "swaps seen waiting %d times\n",
                         row.name, hz, rate, sources[static_cast<int>(timing.blanks)],
-                        waits / (rate * (to.seconds - from.seconds)));
+                        waits / (rate * (to.seconds - from.seconds)), waitingSwaps);
             ReleaseDisplayTiming(timing);
         }
-        // Slower, drawing quick and the pacing not waiting: the swap waits, and the pacing let go.
-        if (!(real && waits == 0 && rate < span.lowest * hz)) {
-            EXPECT_GE(rate, span.lowest * (real ? hz : 1)) << span.from << "-" << span.to << " s";
-            EXPECT_LE(rate, span.highest * (real ? hz : 1)) << span.from << "-" << span.to << " s";
+        // Where the swap was seen waiting as the program judges it (a driver that waits, a busy
+        // machine), the pacing lets go: frames may come faster, and at the swap's own pace.
+        const bool letGo = real && waitingSwaps > 0;
+        const double scale = real ? hz : 1.0;
+        if (!letGo || waits > 0) {
+            EXPECT_GE(rate, span.lowest * scale) << span.from << "-" << span.to << " s";
+        }
+        if (!letGo) {
+            EXPECT_LE(rate, span.highest * scale) << span.from << "-" << span.to << " s";
         }
         EXPECT_LE(to.repeats - from.repeats, span.repeats) << "refreshes that showed no new frame";
         EXPECT_LE(to.neverShown - from.neverShown, span.neverShown) << "frames never shown";

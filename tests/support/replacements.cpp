@@ -338,7 +338,12 @@ BOOL WINAPI FakeSwapBuffers(HDC dc) {
         return TRUE;
     }
     if (fakes.swapHz == 0.0) {
-        return RealFunction<decltype(&::SwapBuffers)>("gdi32.dll", "SwapBuffers")(dc);
+        const double begun = SecondsNow();
+        const BOOL done = RealFunction<decltype(&::SwapBuffers)>("gdi32.dll", "SwapBuffers")(dc);
+        static int inARow = 0; // the program lets go of its pacing after three in a row
+        inARow = SecondsNow() - begun >= fakes.waitingSwap ? inARow + 1 : 0;
+        calls.waitingSwaps += inARow == 3 ? 1 : 0;
+        return done;
     }
     const double now = FakeNow();
     if (fakes.swapHz < 0.0 || now < fakes.swapWaitsFrom) {
@@ -644,6 +649,7 @@ void ResetEverything() {
     calls.neverShown = 0;
     calls.openOutputs = 0;
     calls.refusedWakes = 0;
+    calls.waitingSwaps = 0;
     fakes = Fakes{};
     display = Display{};
     timer = FakeTimer{};

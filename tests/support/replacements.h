@@ -45,6 +45,7 @@ struct Calls {
     int neverShown = 0;             // frames the composited display replaced before a blank
     int openOutputs = 0;            // D3DKMTOpenAdapterFromGdiDisplayName less D3DKMTCloseAdapter
     int refusedWakes = 0;           // waits refused for their touch and pen bits
+    int waitingSwaps = 0;           // three real swaps in a row of `fakes.waitingSwap` or longer
 };
 extern Calls calls;
 
@@ -74,6 +75,7 @@ struct Fakes {
     // a display refreshing that many times a second, once `queue` frames wait to be shown; or at
     // once, when `swapHz` is negative or until `swapWaitsFrom`.
     double swapHz = 0.0;
+    double waitingSwap = 1e9; // a real swap this long, in seconds, counts as waiting
     int queue = 0;
     double swapWaitsFrom = 0.0;
     double swapCost = 0.0003; // a swap that does not wait takes this long, up to half again as much
