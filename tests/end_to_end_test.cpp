@@ -137,11 +137,12 @@ TEST_F(Program, UsesLittleProcessorTimeShownAndAlmostNoneMinimised) {
     // one, nearly all of it the software driver's own cost of a frame (its two rasterising
     // threads and the copy of every frame to the X server); unpaced, over 110 %. On a busy machine
     // the pacing lets go now and then (slow swaps read as the display's wait): 16 % seen for the
-    // 64-bit build. The bound leaves room for that. Another driver, one without point sprites
-    // (smooth points cost more), or emulation costs otherwise.
+    // 64-bit build, 20.3 % for the 32-bit one. The bound leaves room for that, and an unpaced
+    // program (over 60 %) still fails it. Another driver, one without point sprites (smooth
+    // points cost more), or emulation costs otherwise.
     if (RunningUnderWine() && DriverReports("GL_ARB_point_sprite") &&
         !RunsUnderEmulation(program.token)) {
-        EXPECT_LE(shown, 20.0);
+        EXPECT_LE(shown, 25.0);
     } else {
         std::printf("shown: not bounded, this driver's cost of a frame is not known\n");
     }
