@@ -18,7 +18,9 @@ constexpr int stormSize = 100000;
 // Messages that end the program or destroy its window on purpose are not part of the storm: the
 // program is to survive everything else. Nor are those whose default handling enters a modal loop
 // (window menu, move, size) that waits for the user, or hands the shell an app command that may
-// start a program; screen-saver and power-down requests are sent on their own.
+// start a program; nor timer messages, whose lParam Wine calls as the timer's procedure where
+// Windows first checks that the program set such a timer; screen-saver and power-down requests
+// are sent on their own.
 bool IsLeftOut(UINT message, WPARAM wParam) {
     switch (message) {
     case WM_CLOSE:
@@ -36,6 +38,8 @@ bool IsLeftOut(UINT message, WPARAM wParam) {
     case WM_NCRBUTTONUP:
     case WM_CONTEXTMENU:
     case WM_APPCOMMAND:
+    case WM_TIMER:
+    case 0x0118: // WM_SYSTIMER, the system's own timer
     case 0x0313: // the taskbar's request to pop up the window menu
         return true;
     case WM_KEYDOWN:
